@@ -1,0 +1,1 @@
+int qlPlaceholder() { return 0; }

@@ -1,0 +1,23 @@
+# Sourced with $state set: the environment of every Wine process of a test run.
+# Never the user's ~/.wine, never the real home (Wine's Desktop folder links to
+# $HOME and crash reports land there), no Mono/Gecko prompts, no desktop entries.
+export WINEPREFIX="$state/prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export HOME="$state/home"
+export XDG_CONFIG_HOME="$state/home/.config"
+export XDG_DATA_HOME="$state/home/.local/share"
+export XDG_CACHE_HOME="$state/home/.cache"
+# en-US: ANSI code page 1252, OEM code page 437.
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+export TZ=UTC
+if [ -f "$state/display" ]; then
+  DISPLAY=$(cat "$state/display")
+  export DISPLAY
+fi
+# A native 64-bit wineserver serves the 32-bit clients much faster than the
+# 32-bit one where 32-bit code runs emulated.
+if [ -x /usr/lib/wine/wineserver64 ]; then
+  export WINESERVER=/usr/lib/wine/wineserver64
+fi
