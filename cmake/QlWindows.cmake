@@ -1,4 +1,5 @@
 # Settings of the cross build for 32-bit Windows.
+enable_language(RC)
 
 # msvcrt's own wide printf: "%s" in a wide format is a wide text.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=0 UNICODE _UNICODE
@@ -19,4 +20,9 @@ function(ql_check_imports target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_SOURCE_DIR}/tools/check-imports.sh ${QL_OBJDUMP} $<TARGET_FILE:${target}>
     VERBATIM)
+endfunction()
+
+function(ql_add_fuzz_target name)
+endfunction()
+function(ql_add_benchmark name)
 endfunction()

@@ -24,13 +24,18 @@ start)
   stop_session
   rm -rf "$state/prefix" "$state/home"
   mkdir -p "$state/home"
-  n=90
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+  # Xvfb picks a free display itself and writes its number to the fd.
+  rm -f "$state/display.fd"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display.fd" \
+       </dev/null >"$state/xvfb.log" 2>&1 &
   echo $! >"$state/xvfb.pid"
-  echo ":$n" >"$state/display"
   i=0
-  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  while ! grep -q '[0-9]' "$state/display.fd" 2>/dev/null; do
+    i=$((i + 1))
+    if [ $i -gt 200 ]; then echo "Xvfb did not start:"; cat "$state/xvfb.log"; exit 1; fi
+    sleep 0.1
+  done
+  echo ":$(tr -dc 0-9 <"$state/display.fd")" >"$state/display"
   . "$(dirname "$0")/wine-env.sh"
   wineboot -i </dev/null >"$state/wineboot.log" 2>&1 || { cat "$state/wineboot.log"; exit 1; }
   wineserver -w
