@@ -32,7 +32,11 @@ function(ql_add_fuzz_target name)
   if(NOT F_RUNS)
     set(F_RUNS 20000)
   endif()
-  set(args -runs=${F_RUNS} -max_total_time=60)
+  # New inputs go to the first corpus folder: one in the build tree, so that
+  # the committed seeds stay as they are.
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/corpus-${name})
+  file(MAKE_DIRECTORY ${work})
+  set(args -runs=${F_RUNS} -max_total_time=60 ${work})
   if(F_CORPUS)
     list(APPEND args ${F_CORPUS})
   endif()

@@ -9,8 +9,10 @@ export HOME="$state/home"
 export XDG_CONFIG_HOME="$state/home/.config"
 export XDG_DATA_HOME="$state/home/.local/share"
 export XDG_CACHE_HOME="$state/home/.cache"
-# en-US: ANSI code page 1252, OEM code page 437.
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+# Wine takes the "C" locale as en-US (ANSI code page 1252, OEM 437); the UTF-8
+# form lets non-ASCII names and arguments cross to the Unix side intact, and
+# is present on every Debian machine.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export TZ=UTC
 if [ -f "$state/display" ]; then
   DISPLAY=$(cat "$state/display")

@@ -1,0 +1,17 @@
+// The library's out-of-memory exception.
+//
+// Library code throws the standard bad-allocation exception with the text
+// "Out of memory"; callers may catch it as std::bad_alloc.
+#pragma once
+
+#include <new>
+
+class QlBadAlloc : public std::bad_alloc {
+public:
+    const char* what() const noexcept override { return "Out of memory"; }
+};
+
+[[noreturn]] inline void qlThrowOutOfMemory()
+{
+    throw QlBadAlloc();
+}

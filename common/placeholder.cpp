@@ -1,1 +1,0 @@
-int qlPlaceholder() { return 0; }

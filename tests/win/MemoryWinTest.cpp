@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "common/memory.h"
+
+// With the handler suspended, a failed allocation comes back to the caller
+// (null from malloc, std::bad_alloc from new) instead of ending the program:
+// the decoders rely on that around their large allocations.
+TEST(MemoryWin, SuspendedHandlerLetsAllocationsFail)
+{
+    // Volatile, so that the compiler can neither fold nor elide the requests.
+    volatile size_t huge = 0x7FF00000u;
+    qlMemSetNewHandler();
+    qlMemClearNewHandler();
+    void* block = std::malloc(huge);
+    EXPECT_EQ(block, nullptr);
+    std::free(block);
+    char* volatile big = nullptr;
+    EXPECT_THROW(big = new char[huge], std::bad_alloc);
+    delete[] big;
+}
