@@ -12,61 +12,9 @@
 
 #include "common/QlString.h"
 #include "tests/support/RecordingHooks.h"
+#include "tests/support/TextShow.h"
 
 namespace {
-
-// Printable form of a text: "<null>", ASCII as it is, anything else \uXXXX.
-std::string Show(const QlChar* text, int length)
-{
-    if (text == nullptr)
-        return "<null>";
-    std::string out;
-    for (int i = 0; i < length; ++i) {
-        unsigned unit = text[i];
-        if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", unit);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-std::string Show(const QlStr& s)
-{
-    return Show(s.Text(), s.Length());
-}
-
-// Narrow bytes as \xNN beyond ASCII.
-std::string ShowBytes(const char* bytes)
-{
-    if (bytes == nullptr)
-        return "<null>";
-    std::string out;
-    for (; *bytes != 0; ++bytes) {
-        unsigned char byte = static_cast<unsigned char>(*bytes);
-        if (byte >= 0x20 && byte < 0x7F) {
-            out += static_cast<char>(byte);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-std::string Reports()
-{
-    std::string out;
-    for (const QlHookReport& report : qlTakeHookReports()) {
-        out += report.kind == QlHookReport::Assert ? "assert " : "win32 ";
-        out += report.source + ":" + std::to_string(report.line) + ";";
-    }
-    return out;
-}
 
 std::string Assert(const char* source, int line)
 {
@@ -88,7 +36,7 @@ struct StateCase {
 
 TEST(QlStr, CopyOnWriteValueSemantics)
 {
-    Reports();
+    qlShowReports();
     const StateCase cases[] = {
         {"null", nullptr, false, false, false, false, 0},
         {"empty", QL(""), true, true, false, true, 1},
@@ -116,8 +64,8 @@ TEST(QlStr, CopyOnWriteValueSemantics)
         // Changing one copy leaves the others sharing the old text.
         const QlChar* before = s.Text();
         copied.AppendChar(QL('+'));
-        EXPECT_EQ(Show(copied), (c.notNull ? Show(QlStr(c.text)) : "") + "+");
-        EXPECT_EQ(Show(s), Show(QlStr(c.text)));
+        EXPECT_EQ(qlShowText(copied), (c.notNull ? qlShowText(QlStr(c.text)) : "") + "+");
+        EXPECT_EQ(qlShowText(s), qlShowText(QlStr(c.text)));
         EXPECT_EQ(s.Text(), before);
         EXPECT_EQ(assigned.Text() == s.Text(), heap || !c.notNull);
         EXPECT_EQ(s.Body()->ShareCount(), heap ? 2 : c.sharesAfterTwoCopies);
@@ -130,11 +78,11 @@ TEST(QlStr, CopyOnWriteValueSemantics)
     EXPECT_FALSE(grown.Body()->IsInline());
     grown.DropLast();
     EXPECT_TRUE(grown.Body()->IsInline());
-    EXPECT_EQ(Show(grown), "abcdefghijkl");
+    EXPECT_EQ(qlShowText(grown), "abcdefghijkl");
     QlStr shortened(k20);
     shortened.SetLength(12);
     EXPECT_TRUE(shortened.Body()->IsInline());
-    EXPECT_EQ(Show(shortened), "abcdefghijkl");
+    EXPECT_EQ(qlShowText(shortened), "abcdefghijkl");
 
     // Moves hand the body over and leave a usable null string behind.
     QlStr source(k20);
@@ -143,13 +91,13 @@ TEST(QlStr, CopyOnWriteValueSemantics)
     EXPECT_EQ(moved.Text(), text);
     EXPECT_TRUE(source.IsNull());
     source = QL("again");
-    EXPECT_EQ(Show(source), "again");
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowText(source), "again");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 TEST(QlStr, ShareCountStopsAt7FFF)
 {
-    Reports();
+    qlShowReports();
     QlStr original(k20);
     std::vector<QlStr> copies(kQlStrShareMax - 1, original);
     EXPECT_EQ(original.Body()->ShareCount(), kQlStrShareMax);
@@ -167,7 +115,7 @@ TEST(QlStr, ShareCountStopsAt7FFF)
 
     copies.clear();
     EXPECT_EQ(original.Body()->ShareCount(), 1);
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 TEST(QlStr, PoolReusesBodyBlocksOldestFirst)
@@ -218,7 +166,7 @@ struct BuildCase {
 
 TEST(QlStr, ConstructionAppendingAndConcatenation)
 {
-    Reports();
+    qlShowReports();
     const QlChar* const noText = nullptr;
     const BuildCase cases[] = {
         {"default is empty", [] { return QlStr(); }, ""},
@@ -270,8 +218,8 @@ TEST(QlStr, ConstructionAppendingAndConcatenation)
         {"join of nothing", [] { return qlGutzJoin(nullptr, 0, nullptr, 0); }, ""},
     };
     for (const BuildCase& c : cases) {
-        EXPECT_EQ(Show(c.build()), c.expected) << c.name;
-        EXPECT_EQ(Reports(), "") << c.name;
+        EXPECT_EQ(qlShowText(c.build()), c.expected) << c.name;
+        EXPECT_EQ(qlShowReports(), "") << c.name;
     }
 
     // An empty operand gives a copy, which shares the other's heap text.
@@ -289,7 +237,7 @@ TEST(QlStr, ConstructionAppendingAndConcatenation)
     EXPECT_EQ(QlStr::CtorNull().LastChar(), 0);
     EXPECT_FALSE(abc.HasNonAscii());
     EXPECT_TRUE(QlStr(QL("a\u0080")).HasNonAscii());
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 // ---------------------------------------------------------------------------
@@ -305,7 +253,7 @@ struct AliasCase {
 // old storage goes. Each case runs on an unshared and on a shared text.
 TEST(QlStr, OwnTextAsSourceIsSafe)
 {
-    Reports();
+    qlShowReports();
     const AliasCase cases[] = {
         {"assign own suffix, heap to heap", k20, [](QlStr& s) { s.AssignText(s.Text() + 2); },
          "cdefghijklmnopqrst"},
@@ -350,11 +298,11 @@ TEST(QlStr, OwnTextAsSourceIsSafe)
             if (shared)
                 other = std::make_unique<QlStr>(s);
             c.change(s);
-            EXPECT_EQ(Show(s), c.expected);
+            EXPECT_EQ(qlShowText(s), c.expected);
             if (other) {
-                EXPECT_EQ(Show(*other), Show(QlStr(c.initial)));
+                EXPECT_EQ(qlShowText(*other), qlShowText(QlStr(c.initial)));
             }
-            EXPECT_EQ(Reports(), "");
+            EXPECT_EQ(qlShowReports(), "");
         }
     }
 }
@@ -373,16 +321,16 @@ struct ReportCase {
 // is the string unchanged or an empty one.
 TEST(QlStr, InvalidArgumentsAreReportedAndHarmless)
 {
-    Reports();
+    qlShowReports();
     const QlStr abc(QL("abc"));
     const QlStr long5001 = QlStr::CtorRepeat(QL('x'), 5001);
     const QlStr euro2000 = QlStr::CtorRepeat(QL('\u20AC'), 2000);  // 6000 bytes of UTF-8
     const ReportCase cases[] = {
-        {"negative length", [] { return Show(QlStr(QL("abc")).SetLength(-1)); }, "abc", "QlGutz",
+        {"negative length", [] { return qlShowText(QlStr(QL("abc")).SetLength(-1)); }, "abc", "QlGutz",
          kGutzNegativeLength},
-        {"negative count", [] { return Show(QlStr(QL("abc"), -3)); }, "<null>", "QlGutz",
+        {"negative count", [] { return qlShowText(QlStr(QL("abc"), -3)); }, "<null>", "QlGutz",
          kGutzNegativeLength},
-        {"narrow count below -1", [] { return Show(QlStr("abc", -2, 1)); }, "<null>", "QlGutz",
+        {"narrow count below -1", [] { return qlShowText(QlStr("abc", -2, 1)); }, "<null>", "QlGutz",
          kGutzNarrowCount},
         {"CharAt before the start", [=] { return std::to_string(abc.CharAt(-1)); }, "0",
          "QlString", kStringCharAt},
@@ -390,19 +338,19 @@ TEST(QlStr, InvalidArgumentsAreReportedAndHarmless)
          kStringCharAt},
         {"CharAt of null", [] { return std::to_string(QlStr::CtorNull().CharAt(0)); }, "0",
          "QlString", kStringCharAt},
-        {"KeepRange past the end", [] { return Show(QlStr(k20).KeepRange(10, 11)); },
+        {"KeepRange past the end", [] { return qlShowText(QlStr(k20).KeepRange(10, 11)); },
          "abcdefghijklmnopqrst", "QlGutz", kGutzKeepRange},
-        {"KeepRange count above length", [] { return Show(QlStr(QL("abc")).KeepRange(0, 4)); },
+        {"KeepRange count above length", [] { return qlShowText(QlStr(QL("abc")).KeepRange(0, 4)); },
          "abc", "QlGutz", kGutzKeepRange},
-        {"KeepRange negative start", [] { return Show(QlStr(QL("abc")).KeepRange(-1, 1)); },
+        {"KeepRange negative start", [] { return qlShowText(QlStr(QL("abc")).KeepRange(-1, 1)); },
          "abc", "QlGutz", kGutzKeepRange},
         {"unequal translation sets",
-         [] { return Show(QlStr(QL("abc")).TranslateChars(QL("ab"), QL("x"))); }, "abc",
+         [] { return qlShowText(QlStr(QL("abc")).TranslateChars(QL("ab"), QL("x"))); }, "abc",
          "QlGutz", kGutzTranslateSets},
-        {"Left negative", [=] { return Show(abc.Left(-1)); }, "", "QlGutz", kGutzLeftCount},
-        {"Mid negative start", [=] { return Show(abc.Mid(-1, 2)); }, "", "QlGutz", kGutzMidRange},
-        {"Mid negative count", [=] { return Show(abc.Mid(1, -2)); }, "", "QlGutz", kGutzMidRange},
-        {"MidFrom negative", [=] { return Show(abc.MidFrom(-1)); }, "", "QlGutz",
+        {"Left negative", [=] { return qlShowText(abc.Left(-1)); }, "", "QlGutz", kGutzLeftCount},
+        {"Mid negative start", [=] { return qlShowText(abc.Mid(-1, 2)); }, "", "QlGutz", kGutzMidRange},
+        {"Mid negative count", [=] { return qlShowText(abc.Mid(1, -2)); }, "", "QlGutz", kGutzMidRange},
+        {"MidFrom negative", [=] { return qlShowText(abc.MidFrom(-1)); }, "", "QlGutz",
          kGutzMidFromStart},
         {"Find negative start", [=] { return std::to_string(abc.Find(QL("a"), -1)); }, "-1",
          "QlGutz", kGutzFindStart},
@@ -414,47 +362,47 @@ TEST(QlStr, InvalidArgumentsAreReportedAndHarmless)
          [] {
              QlStr s(QL("a\\b")), second(QL("old"));
              bool split = s.SplitAt(second, QL('\\'), 3);
-             return std::to_string(split) + Show(s) + "|" + Show(second);
+             return std::to_string(split) + qlShowText(s) + "|" + qlShowText(second);
          },
          "0a\\b|", "QlGutz", kGutzSplitMode},
-        {"append null text", [] { return Show(QlStr(QL("a")).AppendText(nullptr)); }, "a",
+        {"append null text", [] { return qlShowText(QlStr(QL("a")).AppendText(nullptr)); }, "a",
          "QlString", kStringAppendNull},
-        {"AddNarrow null text", [] { return Show(QlStr(QL("a")).AddNarrow(nullptr, 1)); }, "a",
+        {"AddNarrow null text", [] { return qlShowText(QlStr(QL("a")).AddNarrow(nullptr, 1)); }, "a",
          "QlString", kStringAppendNull},
-        {"selector 2 is taken as ANSI", [] { return Show(QlStr("\x80", 2)); }, "\\u20AC",
+        {"selector 2 is taken as ANSI", [] { return qlShowText(QlStr("\x80", 2)); }, "\\u20AC",
          "QlGutz", kGutzBadSelector},
         {"QlStrNarrow selector 5 is empty",
          [=] {
              QlStrNarrow narrow(abc, 5);
-             return ShowBytes(narrow.Text()) + "/" + std::to_string(narrow.Length());
+             return qlShowBytes(narrow.Text()) + "/" + std::to_string(narrow.Length());
          },
          "/0", "QlGutz", kGutzNarrowSelector},
         {"first narrow char, selector 3", [=] { return std::to_string(abc.FirstNarrowChar(3)); },
          "0", "QlGutz", kGutzCharSelector},
-        {"radix 1", [] { return Show(QlStr(int32_t(5), 1)); }, "", "QlGutz", kGutzRadix},
-        {"radix 37", [] { return Show(QlStr(uint32_t(5), 37)); }, "", "QlGutz", kGutzRadix},
-        {"join with a negative count", [] { return Show(qlGutzJoin(QL("a"), -1, QL("b"), 1)); },
+        {"radix 1", [] { return qlShowText(QlStr(int32_t(5), 1)); }, "", "QlGutz", kGutzRadix},
+        {"radix 37", [] { return qlShowText(QlStr(uint32_t(5), 37)); }, "", "QlGutz", kGutzRadix},
+        {"join with a negative count", [] { return qlShowText(qlGutzJoin(QL("a"), -1, QL("b"), 1)); },
          "", "QlGutz", kGutzJoinCount},
         {"compare a null text",
          [] { return std::to_string(qlGutzCompareNoCaseSlash(nullptr, QL("a"))); }, "-1",
          "QlGutz", kGutzCompareNull},
         {"find in a null text", [] { return std::to_string(qlGutzFindNoCase(nullptr, QL("a"))); },
          "-1", "QlGutz", kGutzFindNull},
-        {"ANSI view of 5001 units", [=] { return ShowBytes(long5001.ToAnsi()); }, "", "QlGutz",
+        {"ANSI view of 5001 units", [=] { return qlShowBytes(long5001.ToAnsi()); }, "", "QlGutz",
          kGutzViewTooLong},
-        {"UTF-8 view past 5000 bytes", [=] { return ShowBytes(euro2000.ToUtf8Static()); }, "",
+        {"UTF-8 view past 5000 bytes", [=] { return qlShowBytes(euro2000.ToUtf8Static()); }, "",
          "QlGutz", kGutzViewResult},
         {"counted copy past its target",
          [] {
              QlChar target[3] = {QL('x'), QL('x'), QL('x')};
              bool copied = qlGutzCopyUnits(target, 2, QL("abc"), 3);
-             return std::to_string(copied) + Show(target, 3);
+             return std::to_string(copied) + qlShowText(target, 3);
          },
          "0\\u0000\\u0000x", "QlGutz", kGutzCopyUnits},
     };
     for (const ReportCase& c : cases) {
         EXPECT_EQ(c.run(), c.expected) << c.name;
-        EXPECT_EQ(Reports(), Assert(c.source, c.line)) << c.name;
+        EXPECT_EQ(qlShowReports(), Assert(c.source, c.line)) << c.name;
     }
 }
 
@@ -474,7 +422,7 @@ struct NumberTextCase {
 
 TEST(QlStr, NumbersBothWays)
 {
-    Reports();
+    qlShowReports();
     const ToIntCase toInt[] = {
         {QL("123456789"), 123456789},
         {QL("-5"), -5},
@@ -494,7 +442,7 @@ TEST(QlStr, NumbersBothWays)
         {QL("++5"), INT32_MIN},
     };
     for (const ToIntCase& c : toInt) {
-        SCOPED_TRACE(Show(QlStr(c.text)));
+        SCOPED_TRACE(qlShowText(QlStr(c.text)));
         EXPECT_EQ(QlStr(c.text).ToInt(), c.expected);
         EXPECT_EQ(qlGutzIsNumber(c.text), c.expected != INT32_MIN);
     }
@@ -514,9 +462,9 @@ TEST(QlStr, NumbersBothWays)
     for (const NumberTextCase& c : toText) {
         QlStr text = c.isSigned ? QlStr(static_cast<int32_t>(c.value), c.radix)
                                 : QlStr(static_cast<uint32_t>(c.value), c.radix);
-        EXPECT_EQ(Show(text), c.expected);
+        EXPECT_EQ(qlShowText(text), c.expected);
     }
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 // ---------------------------------------------------------------------------
@@ -536,7 +484,7 @@ struct ToNarrowCase {
 
 TEST(QlStr, NarrowConversionsThroughSelectors)
 {
-    Reports();
+    qlShowReports();
     const ToWideCase toWide[] = {
         {1, "caf\xE9", "caf\\u00E9"},
         {1, "\x80\x81\x9F", "\\u20AC\\u0081\\u0178"},
@@ -557,10 +505,10 @@ TEST(QlStr, NarrowConversionsThroughSelectors)
         {3, "\xF0\x9F\x98" "a", "\\uFFFDa"},
     };
     for (const ToWideCase& c : toWide) {
-        SCOPED_TRACE(ShowBytes(c.bytes));
-        EXPECT_EQ(Show(QlStr(c.bytes, c.selector)), c.expected);
+        SCOPED_TRACE(qlShowBytes(c.bytes));
+        EXPECT_EQ(qlShowText(QlStr(c.bytes, c.selector)), c.expected);
         QlStrWide wide(c.bytes, c.selector);
-        EXPECT_EQ(Show(wide.Text(), wide.Length()), c.expected);
+        EXPECT_EQ(qlShowText(wide.Text(), wide.Length()), c.expected);
     }
 
     const ToNarrowCase toNarrow[] = {
@@ -573,18 +521,18 @@ TEST(QlStr, NarrowConversionsThroughSelectors)
     };
     for (const ToNarrowCase& c : toNarrow) {
         QlStr text(c.text);
-        SCOPED_TRACE(Show(text));
+        SCOPED_TRACE(qlShowText(text));
         QlStrNarrow narrow(text, c.selector);
-        EXPECT_EQ(ShowBytes(narrow.Text()), c.expected);
+        EXPECT_EQ(qlShowBytes(narrow.Text()), c.expected);
         EXPECT_EQ(narrow.Length(), c.narrowLength);
         int measured = c.selector == 0 ? text.OemLength()
                        : c.selector == 1 ? text.AnsiLength() : text.Utf8Length();
         EXPECT_EQ(measured, c.narrowLength);
         if (c.selector == 1) {
-            EXPECT_EQ(ShowBytes(text.ToAnsi()), c.expected);
+            EXPECT_EQ(qlShowBytes(text.ToAnsi()), c.expected);
         }
         if (c.selector == 3) {
-            EXPECT_EQ(ShowBytes(text.ToUtf8Static()), c.expected);
+            EXPECT_EQ(qlShowBytes(text.ToUtf8Static()), c.expected);
         }
     }
 
@@ -594,7 +542,7 @@ TEST(QlStr, NarrowConversionsThroughSelectors)
     EXPECT_EQ(QlStrWide(nullptr, 1).Text(), nullptr);
     EXPECT_STREQ(null.ToAnsi(), "");
     EXPECT_EQ(null.AnsiLength(), 0);
-    EXPECT_EQ(ShowBytes(QlStrNarrow(QlStr(), 3).Text()), "");
+    EXPECT_EQ(qlShowBytes(QlStrNarrow(QlStr(), 3).Text()), "");
 
     // One unit at a time.
     QlStr eAcute(QL("\u00E9"));
@@ -603,12 +551,12 @@ TEST(QlStr, NarrowConversionsThroughSelectors)
     EXPECT_EQ(QlStr().FirstNarrowChar(1), 0);
     EXPECT_EQ(qlGutzCharToWide('\x9B', 0), QL('\u00A2'));
     EXPECT_EQ(qlGutzCharToNarrow(QL('\u0100'), 1), '?');
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 TEST(QlStr, NarrowViewsRotateThroughSixBuffers)
 {
-    Reports();
+    qlShowReports();
     QlStr first(QL("first"));
     const char* views[7];
     views[0] = first.ToAnsi();
@@ -624,7 +572,7 @@ TEST(QlStr, NarrowViewsRotateThroughSixBuffers)
             EXPECT_NE(views[i], views[j]);
     }
     EXPECT_STREQ(views[1], "utf8");
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowReports(), "");
 }
 
 }  // namespace

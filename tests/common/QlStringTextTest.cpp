@@ -9,26 +9,9 @@
 
 #include "common/QlString.h"
 #include "tests/support/RecordingHooks.h"
+#include "tests/support/TextShow.h"
 
 namespace {
-
-std::string Show(const QlStr& s)
-{
-    if (s.IsNull())
-        return "<null>";
-    std::string out;
-    for (int i = 0; i < s.Length(); ++i) {
-        unsigned unit = s.Text()[i];
-        if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", unit);
-            out += escaped;
-        }
-    }
-    return out;
-}
 
 struct IntCase {
     const char* name;
@@ -254,10 +237,10 @@ TEST(QlStrText, InPlaceChangesCopyOnlyWhatChanges)
         SCOPED_TRACE(c.name);
         QlStr s(c.input);
         const QlStr other(s);
-        const std::string before = Show(other);
+        const std::string before = qlShowText(other);
         c.change(s);
-        EXPECT_EQ(Show(s), c.expected);
-        EXPECT_EQ(Show(other), before);
+        EXPECT_EQ(qlShowText(s), c.expected);
+        EXPECT_EQ(qlShowText(other), before);
         if (before == c.expected && other.Body()->IsHeap()) {
             EXPECT_EQ(s.Text(), other.Text());
         }
@@ -279,14 +262,14 @@ std::string Split(const QlChar* text, QlChar unit, int mode)
 {
     QlStr first(text), second(QL("old"));
     bool split = first.SplitAt(second, unit, mode);
-    return std::string(split ? "yes " : "no ") + Show(first) + " | " + Show(second);
+    return std::string(split ? "yes " : "no ") + qlShowText(first) + " | " + qlShowText(second);
 }
 
 std::string Pop(const QlStr& path)
 {
     QlStr rest(path), element(QL("old"));
     bool popped = rest.PopPathElement(element);
-    return std::string(popped ? "yes " : "no ") + Show(element) + " | " + Show(rest);
+    return std::string(popped ? "yes " : "no ") + qlShowText(element) + " | " + qlShowText(rest);
 }
 
 TEST(QlStrText, PartsLeaveTheSourceAlone)
@@ -294,23 +277,23 @@ TEST(QlStrText, PartsLeaveTheSourceAlone)
     qlTakeHookReports();
     const QlStr abc(QL("abc"));
     const PartCase cases[] = {
-        {"left", [=] { return Show(abc.Left(2)); }, "ab"},
-        {"left, padded", [=] { return Show(abc.Left(5, QL('*'))); }, "abc**"},
-        {"left 0", [=] { return Show(abc.Left(0)); }, ""},
-        {"left of null, padded", [] { return Show(kNull.Left(2, QL('-'))); }, "--"},
-        {"mid past the end, padded", [=] { return Show(abc.Mid(1, 5, '*')); }, "bc***"},
-        {"mid, whole", [=] { return Show(abc.Mid(0, 3)); }, "abc"},
-        {"mid inside", [=] { return Show(abc.Mid(1, 1)); }, "b"},
-        {"mid at the end, none", [=] { return Show(abc.Mid(3, 0)); }, ""},
-        {"mid past the end, none", [=] { return Show(abc.Mid(4, 0)); }, "<null>"},
-        {"mid at the end, fill", [=] { return Show(abc.Mid(3, 2, '-')); }, "--"},
-        {"mid past the end, fill", [=] { return Show(abc.Mid(9, 2, '-')); }, "--"},
-        {"mid, OEM fill", [=] { return Show(abc.Mid(3, 1, '\x82', 0)); }, "\\u00E9"},
-        {"mid, ANSI fill", [=] { return Show(abc.Mid(3, 1, '\xE9', 1)); }, "\\u00E9"},
-        {"mid from 0", [=] { return Show(abc.MidFrom(0)); }, "abc"},
-        {"mid from 1", [=] { return Show(abc.MidFrom(1)); }, "bc"},
-        {"mid from the end", [=] { return Show(abc.MidFrom(3)); }, ""},
-        {"mid from past the end", [=] { return Show(abc.MidFrom(9)); }, ""},
+        {"left", [=] { return qlShowText(abc.Left(2)); }, "ab"},
+        {"left, padded", [=] { return qlShowText(abc.Left(5, QL('*'))); }, "abc**"},
+        {"left 0", [=] { return qlShowText(abc.Left(0)); }, ""},
+        {"left of null, padded", [] { return qlShowText(kNull.Left(2, QL('-'))); }, "--"},
+        {"mid past the end, padded", [=] { return qlShowText(abc.Mid(1, 5, '*')); }, "bc***"},
+        {"mid, whole", [=] { return qlShowText(abc.Mid(0, 3)); }, "abc"},
+        {"mid inside", [=] { return qlShowText(abc.Mid(1, 1)); }, "b"},
+        {"mid at the end, none", [=] { return qlShowText(abc.Mid(3, 0)); }, ""},
+        {"mid past the end, none", [=] { return qlShowText(abc.Mid(4, 0)); }, "<null>"},
+        {"mid at the end, fill", [=] { return qlShowText(abc.Mid(3, 2, '-')); }, "--"},
+        {"mid past the end, fill", [=] { return qlShowText(abc.Mid(9, 2, '-')); }, "--"},
+        {"mid, OEM fill", [=] { return qlShowText(abc.Mid(3, 1, '\x82', 0)); }, "\\u00E9"},
+        {"mid, ANSI fill", [=] { return qlShowText(abc.Mid(3, 1, '\xE9', 1)); }, "\\u00E9"},
+        {"mid from 0", [=] { return qlShowText(abc.MidFrom(0)); }, "abc"},
+        {"mid from 1", [=] { return qlShowText(abc.MidFrom(1)); }, "bc"},
+        {"mid from the end", [=] { return qlShowText(abc.MidFrom(3)); }, ""},
+        {"mid from past the end", [=] { return qlShowText(abc.MidFrom(9)); }, ""},
         {"split, mode 0", [] { return Split(QL("key=value"), QL('='), 0); }, "yes key | =value"},
         {"split, mode 1", [] { return Split(QL("key=value"), QL('='), 1); }, "yes key= | value"},
         {"split, mode 2", [] { return Split(QL("key=value"), QL('='), 2); }, "yes key | value"},
@@ -330,7 +313,7 @@ TEST(QlStrText, PartsLeaveTheSourceAlone)
         EXPECT_EQ(c.run(), c.expected) << c.name;
         EXPECT_TRUE(qlTakeHookReports().empty()) << c.name;
     }
-    EXPECT_EQ(Show(abc), "abc");
+    EXPECT_EQ(qlShowText(abc), "abc");
 }
 
 }  // namespace

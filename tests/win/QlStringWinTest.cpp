@@ -9,41 +9,9 @@
 
 #include "common/QlString.h"
 #include "tests/support/RecordingHooks.h"
+#include "tests/support/TextShow.h"
 
 namespace {
-
-std::string Show(const QlChar* text, int length)
-{
-    if (text == nullptr)
-        return "<null>";
-    std::string out;
-    for (int i = 0; i < length; ++i) {
-        unsigned unit = text[i];
-        if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04X", unit);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-std::string Show(const QlStr& s)
-{
-    return Show(s.Text(), s.Length());
-}
-
-std::string Reports()
-{
-    std::string out;
-    for (const QlHookReport& report : qlTakeHookReports()) {
-        out += report.kind == QlHookReport::Assert ? "assert " : "win32 ";
-        out += report.source + ":" + std::to_string(report.line) + ";";
-    }
-    return out;
-}
 
 const int kChainFirst = 4101;
 const int kChainLast = 4103;
@@ -97,18 +65,18 @@ TEST(QlStrWin, Utf8CodecMatchesWindows)
         "\xEF\xBB\xBF" "bom",
     };
     for (const char* bytes : narrow) {
-        SCOPED_TRACE(Show(QlStr(bytes, 1)));
+        SCOPED_TRACE(qlShowText(QlStr(bytes, 1)));
         WCHAR windows[32], ours[32];
         bool shortBuffer = false;
         int windowsUnits = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, windows, 32);
         int ourUnits = qlGutzUtf8ToWide(bytes, -1, ours, 32, &shortBuffer);
-        EXPECT_EQ(Show(ours, ourUnits), Show(windows, windowsUnits));
+        EXPECT_EQ(qlShowText(ours, ourUnits), qlShowText(windows, windowsUnits));
         EXPECT_EQ(qlGutzUtf8ToWide(bytes, -1, nullptr, 0, &shortBuffer), windowsUnits);
     }
     const WCHAR* wide[] = {L"plain", L"\u00E9\u20AC\U0001F600", L"\xD800", L"\xDC00" L"a",
                            L"a\xD800\xD800\xDC00", L"\xDBFF\xDFFF", L"\xDFFF\xDBFF"};
     for (const WCHAR* units : wide) {
-        SCOPED_TRACE(Show(QlStr(units)));
+        SCOPED_TRACE(qlShowText(QlStr(units)));
         char windows[32], ours[32];
         bool shortBuffer = false;
         int windowsBytes = WideCharToMultiByte(CP_UTF8, 0, units, -1, windows, 32, nullptr, nullptr);
@@ -129,58 +97,58 @@ TEST(QlStrWin, CaseRulesAreMsvcrts)
 {
     EXPECT_FALSE(QlStr(L"\u4E00").IsAllUpper());  // a letter without case
     EXPECT_TRUE(QlStr(L"\u0391\u0392").IsAllUpper());
-    EXPECT_EQ(Show(QlStr(L"ab\u03B1").MakeUpper()), "AB\\u03B1");
+    EXPECT_EQ(qlShowText(QlStr(L"ab\u03B1").MakeUpper()), "AB\\u03B1");
     EXPECT_EQ(qlStrCompareNoCase(QlStr(L"\u0391"), QlStr(L"\u03B1")), -1);
 }
 
 TEST(QlStrWin, FormatFollowsMsvcrt)
 {
-    Reports();
+    qlShowReports();
     QlStr s;
-    EXPECT_EQ(Show(s.Format(L"%s %d %08lx %%", L"wide", -5, 0xABCDUL)), "wide -5 0000abcd %");
-    EXPECT_EQ(Show(s.Format(L"%s", L"")), "");
+    EXPECT_EQ(qlShowText(s.Format(L"%s %d %08lx %%", L"wide", -5, 0xABCDUL)), "wide -5 0000abcd %");
+    EXPECT_EQ(qlShowText(s.Format(L"%s", L"")), "");
     EXPECT_TRUE(s.IsEmpty());
-    EXPECT_EQ(Show(s.Format(L"%d", 7)), "7");
+    EXPECT_EQ(qlShowText(s.Format(L"%d", 7)), "7");
     EXPECT_TRUE(s.Body()->IsInline());
-    EXPECT_EQ(Show(s.Format(L"[%-20s]", L"left")), "[left                ]");
+    EXPECT_EQ(qlShowText(s.Format(L"[%-20s]", L"left")), "[left                ]");
     EXPECT_FALSE(s.Body()->IsInline());
     // The string's own text as an argument: written into a temporary first.
-    EXPECT_EQ(Show(s.Format(L"%s+%s", s.Text(), s.Text())),
+    EXPECT_EQ(qlShowText(s.Format(L"%s+%s", s.Text(), s.Text())),
               "[left                ]+[left                ]");
     // A narrow format, converted from ANSI; "%s" still takes wide text.
-    EXPECT_EQ(Show(s.FormatAnsi("\xE9: %s %u", L"x", 3u)), "\\u00E9: x 3");
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowText(s.FormatAnsi("\xE9: %s %u", L"x", 3u)), "\\u00E9: x 3");
+    EXPECT_EQ(qlShowReports(), "");
 
     QlStr kept(L"kept");
     kept.Format(nullptr);
-    EXPECT_EQ(Show(kept), "kept");
-    EXPECT_EQ(Reports(), "assert QlGutz:" + std::to_string(kGutzFormatNull) + ";");
+    EXPECT_EQ(qlShowText(kept), "kept");
+    EXPECT_EQ(qlShowReports(), "assert QlGutz:" + std::to_string(kGutzFormatNull) + ";");
 }
 
 TEST(QlStrWin, StringTableChainsAndMissingEntries)
 {
-    Reports();
-    EXPECT_EQ(Show(QlStr::CtorResource(kChainFirst)),
+    qlShowReports();
+    EXPECT_EQ(qlShowText(QlStr::CtorResource(kChainFirst)),
               "The first part, the second part and the end.");
-    EXPECT_EQ(Show(QlStr::CtorResource(kChainFirst + 1)), "the second part and the end.");
-    EXPECT_EQ(Show(QlStr::CtorResource(kChainLast)), "and the end.");
-    EXPECT_EQ(Show(QlStr::CtorResource(kAfterChain)), "Not part of the chain.");
-    EXPECT_EQ(Reports(), "");
+    EXPECT_EQ(qlShowText(QlStr::CtorResource(kChainFirst + 1)), "the second part and the end.");
+    EXPECT_EQ(qlShowText(QlStr::CtorResource(kChainLast)), "and the end.");
+    EXPECT_EQ(qlShowText(QlStr::CtorResource(kAfterChain)), "Not part of the chain.");
+    EXPECT_EQ(qlShowReports(), "");
 
     // windows.h names it LoadStringW; both names reach the member.
     QlStr loaded(L"old");
     loaded.LoadString(kChainLast);
-    EXPECT_EQ(Show(loaded), "and the end.");
+    EXPECT_EQ(qlShowText(loaded), "and the end.");
 
     const std::string missing = "win32 QlGutz:" + std::to_string(kGutzResourceMissing) + ";";
     QlStr absent = QlStr::CtorResource(kMissing);
     EXPECT_TRUE(absent.IsEmpty());
-    EXPECT_EQ(Reports(), missing);
-    EXPECT_EQ(Show(QlStr::CtorResource(kBrokenChain)), "A chain that breaks ");
-    EXPECT_EQ(Reports(), missing);
+    EXPECT_EQ(qlShowReports(), missing);
+    EXPECT_EQ(qlShowText(QlStr::CtorResource(kBrokenChain)), "A chain that breaks ");
+    EXPECT_EQ(qlShowReports(), missing);
 
     EXPECT_TRUE(loaded.LoadString(-1).IsEmpty());
-    EXPECT_EQ(Reports(), "assert QlGutz:" + std::to_string(kGutzResourceId) + ";");
+    EXPECT_EQ(qlShowReports(), "assert QlGutz:" + std::to_string(kGutzResourceId) + ";");
 }
 
 }  // namespace
