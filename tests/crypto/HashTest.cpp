@@ -1,0 +1,226 @@
+// Known answers of SHA-1 (FIPS 180), HMAC-SHA1 (RFC 2202), PBKDF2-HMAC-SHA1
+// (RFC 6070) and AES (FIPS-197), and the edges of the HMAC key handling.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "stub/engine/aes.h"
+#include "stub/engine/sha1.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+Bytes from_hex(const std::string& hex)
+{
+    Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+std::string to_hex(const uint8_t* data, size_t n)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += kDigits[data[i] >> 4];
+        out += kDigits[data[i] & 15];
+    }
+    return out;
+}
+
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+std::string sha1_hex(const Bytes& data, size_t piece)
+{
+    QlSha1Context sha;
+    sha1_init(&sha);
+    for (size_t at = 0; at < data.size(); at += piece)
+        sha1_update(&sha, data.data() + at, std::min(piece, data.size() - at));
+    uint8_t digest[kQlSha1DigestSize];
+    sha1_final(&sha, digest);
+    return to_hex(digest, sizeof digest);
+}
+
+std::string hmac_hex(const Bytes& key, const Bytes& data, size_t n = kQlSha1DigestSize)
+{
+    QlHmacSha1Context hmac;
+    hmac_sha1_begin(&hmac);
+    EXPECT_EQ(hmac_sha1_key(key.data(), key.size(), &hmac), 0);
+    if (!data.empty())
+        hmac_sha1_data(data.data(), data.size(), &hmac);
+    uint8_t out[kQlSha1DigestSize];
+    hmac_sha1_end(out, n, &hmac);
+    return to_hex(out, n);
+}
+
+TEST(Sha1, KnownAnswers)
+{
+    const struct {
+        Bytes data;
+        const char* digest;
+        const char* why;
+    } cases[] = {
+        {text(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709", "padding only"},
+        {text("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d", "one block"},
+        {text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+         "84983e441c3bd26ebaae4aa1f95129e5e54670f1", "the length spills into a second block"},
+        {Bytes(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f", "a million 'a'"},
+    };
+    for (const auto& c : cases)
+        for (size_t piece : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(1) << 20})
+            EXPECT_EQ(sha1_hex(c.data, piece), c.digest) << c.why << ", pieces of " << piece;
+}
+
+TEST(HmacSha1, Rfc2202)
+{
+    Bytes key4;
+    for (int i = 1; i <= 25; ++i)
+        key4.push_back(static_cast<uint8_t>(i));
+    const struct {
+        Bytes key;
+        Bytes data;
+        size_t n;
+        const char* mac;
+    } cases[] = {
+        {Bytes(20, 0x0b), text("Hi There"), 20, "b617318655057264e28bc0b6fb378c8ef146be00"},
+        {text("Jefe"), text("what do ya want for nothing?"), 20, "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79"},
+        {Bytes(20, 0xaa), Bytes(50, 0xdd), 20, "125d7342b9ac11cd91a39af48aa17b4f63f175d3"},
+        {key4, Bytes(50, 0xcd), 20, "4c9007f4026250c6bc8414f9bf50c86c2d7235da"},
+        {Bytes(20, 0x0c), text("Test With Truncation"), 12, "4c1a03424b55e07fe7f27be1"},
+        {Bytes(80, 0xaa), text("Test Using Larger Than Block-Size Key - Hash Key First"), 20,
+         "aa4ae5e15272d00e95705637ce8a3b55ed402112"},
+        {Bytes(80, 0xaa), text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"), 20,
+         "e8e99d0f45237d786d6bbaa7965c7808bbff1a91"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hmac_hex(c.key, c.data, c.n), c.mac) << "key of " << c.key.size() << " bytes";
+}
+
+TEST(HmacSha1, KeyEdges)
+{
+    std::mt19937 rng(3);
+    Bytes key(200), data(100);
+    for (uint8_t& b : key)
+        b = static_cast<uint8_t>(rng());
+    for (uint8_t& b : data)
+        b = static_cast<uint8_t>(rng());
+
+    // Up to 64 bytes the key is used as it is; from 65 on, its digest is.
+    for (size_t length : {size_t(64), size_t(65), size_t(80), size_t(200)}) {
+        const Bytes k(key.begin(), key.begin() + length);
+        QlSha1Context sha;
+        sha1_init(&sha);
+        sha1_update(&sha, k.data(), k.size());
+        uint8_t digest[kQlSha1DigestSize];
+        sha1_final(&sha, digest);
+        const Bytes hashed(digest, digest + sizeof digest);
+        if (length == 64)
+            EXPECT_NE(hmac_hex(k, data), hmac_hex(hashed, data));
+        else
+            EXPECT_EQ(hmac_hex(k, data), hmac_hex(hashed, data)) << length;
+
+        // The key given in pieces, across the 64-byte edge too.
+        for (size_t split : {size_t(1), size_t(63), size_t(64), length - 1}) {
+            QlHmacSha1Context hmac;
+            hmac_sha1_begin(&hmac);
+            EXPECT_EQ(hmac_sha1_key(k.data(), split, &hmac), 0);
+            EXPECT_EQ(hmac_sha1_key(k.data() + split, length - split, &hmac), 0);
+            hmac_sha1_data(data.data(), data.size(), &hmac);
+            uint8_t out[kQlSha1DigestSize];
+            hmac_sha1_end(out, sizeof out, &hmac);
+            EXPECT_EQ(to_hex(out, sizeof out), hmac_hex(k, data)) << length << " split at " << split;
+        }
+    }
+
+    // Key bytes after the first data are refused and change nothing.
+    QlHmacSha1Context hmac;
+    hmac_sha1_begin(&hmac);
+    hmac_sha1_key(text("Jefe").data(), 4, &hmac);
+    hmac_sha1_data(data.data(), 10, &hmac);
+    EXPECT_EQ(hmac_sha1_key(key.data(), 5, &hmac), -1);
+    hmac_sha1_data(data.data() + 10, data.size() - 10, &hmac);
+    uint8_t out[kQlSha1DigestSize];
+    hmac_sha1_end(out, sizeof out, &hmac);
+    EXPECT_EQ(to_hex(out, sizeof out), hmac_hex(text("Jefe"), data));
+
+    // No data at all: the key is finished at the end.
+    EXPECT_EQ(hmac_hex(Bytes(), Bytes()), "fbdb1d1b18aa6c08324b7d64b71fb76370690e1d");
+}
+
+TEST(Pbkdf2HmacSha1, Rfc6070)
+{
+    const struct {
+        std::string password;
+        std::string salt;
+        uint32_t iterations;
+        const char* key;
+    } cases[] = {
+        {"password", "salt", 1, "0c60c80f961f0e71f3a9b524af6012062fe037a6"},
+        {"password", "salt", 2, "ea6c014dc72d6f8ccd1ed92ace1d41f0d8de8957"},
+        {"password", "salt", 4096, "4b007901b765489abead49d926f721d065a429c1"},
+        {"passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096,
+         "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038"},
+        {std::string("pass\0word", 9), std::string("sa\0lt", 5), 4096, "56fa6aa75548099dcc37d7f03425e0c3"},
+    };
+    for (const auto& c : cases) {
+        const Bytes p = text(c.password), s = text(c.salt);
+        Bytes out(strlen(c.key) / 2);
+        pbkdf2_hmac_sha1(p.data(), p.size(), s.data(), s.size(), c.iterations, out.data(), out.size());
+        EXPECT_EQ(to_hex(out.data(), out.size()), c.key) << c.password << " x" << c.iterations;
+    }
+}
+
+TEST(Aes, Fips197)
+{
+    const struct {
+        const char* key;
+        const char* plain;
+        const char* cipher;
+    } cases[] = {
+        {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734", "3925841d02dc09fbdc118597196a0b32"},
+        {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+        {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
+         "dda97ca4864cdfe06eaf70a0ec0d7191"},
+        {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "00112233445566778899aabbccddeeff",
+         "8ea2b7ca516745bfeafc49904b496089"},
+    };
+    for (const auto& c : cases) {
+        const Bytes key = from_hex(c.key), plain = from_hex(c.plain);
+        // The length as bytes and as bits.
+        for (unsigned length : {unsigned(key.size()), unsigned(key.size() * 8)}) {
+            QlAesKeySchedule schedule;
+            aes_expand_key(key.data(), length, &schedule);
+            EXPECT_EQ(schedule.rounds, key.size() / 4 + 6);
+            uint8_t out[16];
+            aes_encrypt_block(&schedule, plain.data(), out);
+            EXPECT_EQ(to_hex(out, 16), c.cipher) << c.key << " given as " << length;
+            // In place.
+            uint8_t block[16];
+            memcpy(block, plain.data(), 16);
+            aes_encrypt_block(&schedule, block, block);
+            EXPECT_EQ(to_hex(block, 16), c.cipher);
+        }
+    }
+
+    // Other lengths leave the schedule invalid, and it encrypts nothing.
+    const Bytes key(32, 0x11);
+    for (unsigned length : {0u, 8u, 15u, 20u, 33u, 64u, 127u, 512u}) {
+        QlAesKeySchedule schedule;
+        aes_expand_key(key.data(), length, &schedule);
+        EXPECT_EQ(schedule.rounds, 0u) << length;
+        uint8_t in[16] = {1, 2, 3}, out[16] = {};
+        aes_encrypt_block(&schedule, in, out);
+        EXPECT_EQ(to_hex(out, 16), std::string(32, '0'));
+    }
+}
+
+}  // namespace
