@@ -11,4 +11,4 @@ dist=${QL_DIST_DIR:-$top/dist}
 rm -rf "$dist"
 cmake --install "$build/win" --prefix "$dist"
 echo "Distribution in $dist:"
-ls -l "$dist"
+find "$dist" -type f | sort
