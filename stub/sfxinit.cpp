@@ -71,6 +71,9 @@ void ask_for_first_disk()
 
 }  // namespace
 
+// The shared sfx_head_crc is not used here: it finds the record by the layout's
+// eyecatcher constant, which would put a second copy of the eyecatcher into
+// the image. The stub searches with the bytes of its own template instead.
 void check_stub_crc(uint32_t length, uint32_t expected, const uint8_t eyecatcher[8])
 {
     if (length < kSfxHeaderSize || length > g_sfx.archive_size)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "stub/engine/aesdcryp.h"
+#include "tests/bench/RatioReporter.h"
 
 // The benchmark supplies the library's error hooks itself.
 void qlHostAssert(const char*, int) {}
@@ -171,20 +172,6 @@ void p7zip(benchmark::State& state, const Archive* a)
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * a->entry.size()));
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && !run.error_occurred)
-                speed[run.benchmark_name()] = it->second.value;
-        }
-    }
-    std::map<std::string, double> speed;
-};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "stub/engine/inflate.h"
+#include "tests/bench/RatioReporter.h"
 
 // The benchmark supplies the library's error hooks itself.
 void qlHostAssert(const char*, int) {}
@@ -196,21 +197,6 @@ void zlib_windowed(benchmark::State& state, const Dataset* d)
     inflateEnd(&zs);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d->plain.size()));
 }
-
-// Keeps every run's throughput to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && run.error_occurred == false)
-                speed[run.benchmark_name()] = it->second.value;
-        }
-    }
-    std::map<std::string, double> speed;
-};
 
 }  // namespace
 
