@@ -76,6 +76,11 @@ struct SfxState {
     QlStr unzip_folder;      // standard mode
     uint16_t entry_flags;    // first bytes of the current entry record; bit 0 password first
 
+    char* password;          // narrow (ANSI) text of the password dialog; null when none
+    bool overwrite_all;      // always on in installation mode
+    bool meter_in_use;       // the meter shows the progress (no status line then)
+    bool silent;
+
     int pending_return;      // set by a callback that caught an SfxReturn; 0 none
 };
 
@@ -113,6 +118,23 @@ void shutdown_archive();
 // --- the opening message and the switches (sfxswitch.cpp, sfxheadw.cpp)
 bool show_opening_message();
 void parse_switches(const QlStr& line);
+
+// --- the status line and the meter (sfxmeter.cpp)
+// "Unzipping %s" with the name part of the output name, in the status line
+// (not while the meter is in use, not when silent).
+void sfx_show_unzipping(const QlStr& output_name);
+// The meter's position, 0-100 (only while it is in use, not when silent).
+void sfx_show_progress(uint32_t percent);
+
+// --- the extraction (sfxextract.cpp)
+// Extracts this stub's archive into the current folder (or g_sfx's folder):
+// 0 done, 1 cancelled, 2 an error was shown.
+int sfx_extract_all(const QlStr& unzip_folder);
+// Makes `folder` the current folder; 0 on success (string 1025 otherwise,
+// shown by the caller).
+int change_to_folder(const QlStr& folder);
+// Entries that reached decoding in the last extraction (string 1031).
+uint32_t sfx_extracted_count();
 
 // --- the dialog (sfxdialog.cpp)
 INT_PTR CALLBACK sfx_main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,0 +1,146 @@
+// The archive engine: the walk over the local headers of the appended
+// archive, and the extraction of each entry to a file with its checks.
+//
+// Pure code: no Windows headers. Everything the engine needs of the outside
+// world (the archive file, the output files and folders, the user) goes
+// through one SfxEngineHost; the stub supplies one built on the Windows file
+// functions and its dialogs, tests and fuzz targets their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/QlString.h"
+#include "stub/engine/bytestream.h"
+
+// What extract_all answers.
+enum SfxExtractResult {
+    kSfxExtractDone = 0,
+    kSfxExtractCancelled = 1,  // Cancel in the overwrite prompt
+    kSfxExtractFailed = 2,     // an error was shown
+};
+
+// String-table ids of the engine's messages.
+enum SfxEngineText {
+    kSfxTextDiskMissing = 1004,
+    kSfxTextNoPassword = 1005,
+    kSfxTextWrongPassword = 1006,
+    kSfxTextAskAbort = 1021,
+    kSfxTextUnzipAborted = 1023,
+    kSfxTextAskOverwrite = 1026,
+    kSfxTextUnzipped = 1031,
+    kSfxTextCantCreate = 1039,
+    kSfxTextUnsupportedMethod = 1040,
+    kSfxTextBadCrc = 1041,
+    kSfxTextBadHeader = 1042,
+    kSfxTextCantCreateFolder = 1043,
+    kSfxTextUnzipping = 1045,
+    kSfxTextWriteError = 1046,
+    kSfxTextReadError = 1047,
+    kSfxTextIoError = 1048,
+    kSfxTextNameTooLong = 1062,
+    kSfxTextPpmdError = 1065,
+    kSfxTextUnauthentic = 1067,
+    kSfxTextSizeMismatch = 1068,
+    kSfxTextPhraseWavPack = 1097,
+    kSfxTextPhraseJpeg = 1099,
+    kSfxTextPhraseLzma = 1103,
+    kSfxTextInvalidData = 1107,
+    kSfxTextNoMemory = 1108,
+    kSfxTextInvalidDataOrPassword = 1109,
+    kSfxTextUnknownHeader = 1112,
+    kSfxTextUnknownHeaderOrPassword = 1113,
+};
+
+// One message of the engine: its string-table id and the values its
+// placeholders take, in the order the text uses them. The host loads the
+// text, fills it in and shows it.
+struct SfxMessage {
+    int id = 0;
+    int phrase = 0;       // decoder messages: the id of the phrase for %s
+    QlStr text;           // the name or path for %s, when the text has one
+    int64_t numbers[2] = {0, 0};  // %d values in order
+    int place = -1;       // read errors: the place code shown as " <%d>"
+};
+
+enum SfxAnswer {
+    kSfxAnswerYes,
+    kSfxAnswerNo,
+    kSfxAnswerCancel,
+};
+
+// What an output path names on disk.
+enum SfxPathKind {
+    kSfxPathMissing,
+    kSfxPathFolder,
+    kSfxPathFile,
+};
+
+// The engine's outside world. Paths are full output names as the engine
+// built them ('\' separators). Every call may show nothing: the engine
+// decides which failure is which message.
+class SfxEngineHost {
+public:
+    // --- the archive: read, seek (origin 0 begin, 1 current, 2 end)
+    // Bytes read (0 at the end), or -1 on failure.
+    virtual int32_t archive_read(uint8_t* buffer, uint32_t count) = 0;
+    // The new position, or -1 on failure.
+    virtual int64_t archive_seek(int64_t distance, int origin) = 0;
+
+    // --- output files and folders
+    virtual SfxPathKind path_kind(const QlStr& path) = 0;
+    virtual bool create_folder(const QlStr& path) = 0;
+    // One output file at a time.
+    virtual bool create_output(const QlStr& path) = 0;
+    // Bytes written.
+    virtual uint32_t write_output(const uint8_t* data, uint32_t count) = 0;
+    // Closes the open output file; sets its three times from the DOS date
+    // and time (already clamped, local time) when `set_time` is true.
+    virtual void close_output(bool set_time, uint16_t dos_date, uint16_t dos_time) = 0;
+    // Removes a file the engine wrote and then refused.
+    virtual void delete_output(const QlStr& path) = 0;
+
+    // --- the user
+    // Shows an error (caption string 2000, error icon).
+    virtual void show_error(const SfxMessage& message) = 0;
+    // Asks a question: kSfxTextAskOverwrite (Yes/No/Cancel),
+    // kSfxTextAskAbort (Yes/No, No the default).
+    virtual SfxAnswer ask(const SfxMessage& message) = 0;
+    // Drains the queued input; true when the user asked to abort and said
+    // Yes to kSfxTextAskAbort.
+    virtual bool poll_user_abort() = 0;
+    // "Unzipping %s" for the status line, with the output name.
+    virtual void show_unzipping(const QlStr& output_name) = 0;
+    // The meter: a percentage 0-100.
+    virtual void show_progress(uint32_t percent) = 0;
+
+    // --- spanned archives: make disk `disk` (0 the last) the archive, or
+    // show why not and answer false (the extraction then ends with 2).
+    virtual bool request_disk(uint16_t disk) = 0;
+
+protected:
+    ~SfxEngineHost() = default;
+};
+
+// The settings one extraction runs with.
+struct SfxExtractSettings {
+    SfxEngineHost* host = nullptr;
+    QlStr archive_path;           // for read-error messages
+    uint64_t zip_offset = 0;      // where the archive's first record starts
+    uint32_t total_size = 0;      // the header record's total uncompressed size (meter)
+    QlStr unzip_folder;           // empty: relative to the current folder
+    bool overwrite_all = false;
+    const char* password = nullptr;  // narrow (ANSI), null when none was typed
+    bool spanned = false;
+    bool parts_are_executables = false;
+    bool silent = false;
+    bool meter_in_use = false;
+    uint8_t* decode_buffer = nullptr;  // 1 MiB, for the decoders that hand on blocks
+};
+
+// Extracts every entry. 0, 1 or 2 (SfxExtractResult); every fatal message
+// inside has been shown through the host before it returns 2.
+int extract_all(const SfxExtractSettings& settings);
+
+// Entries that reached decoding in the last extract_all (string 1031).
+uint32_t extracted_entry_count();
