@@ -122,6 +122,32 @@ protected:
     ~SfxEngineHost() = default;
 };
 
+// One entry for a decoder that hands its output on in blocks (LZMA, PPMd,
+// JPEG method, WavPack). The source gives the entry's compressed bytes
+// (already decrypted) and ends with them; the sink takes the output, never
+// zero bytes at a time, and answers non-zero (kQlDecodeAborted when the user
+// aborted) to stop the decoder.
+struct SfxDecodeJob {
+    QlByteSource* source = nullptr;
+    QlByteSink* sink = nullptr;
+    uint64_t compressed_size = 0;
+    uint64_t uncompressed_size = 0;  // as recorded
+    uint16_t flags = 0;              // the local header's general-purpose flags
+    uint8_t* buffer = nullptr;       // the 1 MiB decode buffer
+    uint32_t buffer_size = 0;
+};
+
+// A decoder's entry driver: a QlDecodeResult. A variant that lacks a method
+// leaves its slot null, and such entries are "Unsupported compression method".
+typedef int (*SfxDecodeFunction)(const SfxDecodeJob& job);
+
+struct SfxDecoders {
+    SfxDecodeFunction lzma = nullptr;     // method 14
+    SfxDecodeFunction jpeg = nullptr;     // method 96
+    SfxDecodeFunction wavpack = nullptr;  // method 97
+    SfxDecodeFunction ppmd = nullptr;     // method 98: a non-zero result is message 1065 with it
+};
+
 // The settings one extraction runs with.
 struct SfxExtractSettings {
     SfxEngineHost* host = nullptr;
@@ -136,6 +162,9 @@ struct SfxExtractSettings {
     bool silent = false;
     bool meter_in_use = false;
     uint8_t* decode_buffer = nullptr;  // 1 MiB, for the decoders that hand on blocks
+    uint32_t decode_buffer_size = 0;
+    SfxDecoders decoders;
+    bool decrypts = false;        // this variant links the ciphers (else encrypted entries are refused)
 };
 
 // Extracts every entry. 0, 1 or 2 (SfxExtractResult); every fatal message
