@@ -17,6 +17,7 @@ packages=(
   libz-mingw-w64-dev lzma-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 wine64 xvfb xauth
+  fp-utils libjpeg-dev libwavpack-dev wavpack dpkg-dev
 )
 
 installed() {
