@@ -51,3 +51,26 @@ function(ql_add_wine_test target)
     set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK desktop)
   endif()
 endfunction()
+
+# ql_add_generated_cases(target generator [depends...]): runs a fixture
+# generator (tools/<area>/make-<area>-fixtures.py OUTDIR) at build time into
+# ${CMAKE_CURRENT_BINARY_DIR}/cases before `target` is built, and hands the
+# target that folder as QL_CASES_DIR, as the test program sees it (under Wine
+# through drive Z:). `depends`: further files the generator reads.
+function(ql_add_generated_cases target generator)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(cases ${CMAKE_CURRENT_BINARY_DIR}/cases)
+  add_custom_command(OUTPUT ${cases}/.done
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${cases}
+    COMMAND ${Python3_EXECUTABLE} ${generator} ${cases}
+    COMMAND ${CMAKE_COMMAND} -E touch ${cases}/.done
+    DEPENDS ${generator} ${ARGN}
+    COMMENT "Generating the cases of ${target}")
+  add_custom_target(${target}_cases DEPENDS ${cases}/.done)
+  add_dependencies(${target} ${target}_cases)
+  if(QL_WINDOWS)
+    target_compile_definitions(${target} PRIVATE QL_CASES_DIR="Z:${cases}")
+  else()
+    target_compile_definitions(${target} PRIVATE QL_CASES_DIR="${cases}")
+  endif()
+endfunction()

@@ -160,11 +160,13 @@ public:
     QlStr& DropLast() { m_body->DropLast(); return *this; }
     QlStr& KeepRange(int start, int count) { m_body->KeepRange(start, count); return *this; }
     QlStr& AddTrailingSlash() { m_body->AddTrailingSlash(); return *this; }
-    QlStr& StripTrailingSlash(const QlChar* root = nullptr)
+    QlStr& StripTrailingSlash(const QlChar* root)
     {
         m_body->StripTrailingSlash(root);
         return *this;
     }
+    // Keeps the slash when the text is its own PathRoot ("C:\", "\\srv\share\").
+    QlStr& StripTrailingSlash();
     QlStr& Quote() { m_body->Quote(); return *this; }
     QlStr& Unquote() { m_body->Unquote(); return *this; }
     QlStr& ReplaceChar(QlChar from, QlChar to) { m_body->ReplaceChar(from, to); return *this; }
@@ -188,6 +190,17 @@ public:
         return m_body->SplitAt(*second.m_body, unit, mode);
     }
     bool PopPathElement(QlStr& second) { return m_body->PopPathElement(*second.m_body); }
+
+    // --- parts of the text parsed as a path (common/fileid.cpp); a text that
+    // does not parse gives an empty string
+    bool IsValidPath() const;
+    QlStr PathDrive() const;
+    QlStr PathDriveDir() const;   // drive + directory
+    QlStr PathFolder() const;     // drive + directory + '\' (the drive alone without a directory)
+    QlStr PathName() const;
+    QlStr PathExtension() const;
+    QlStr PathFileName() const;   // name.ext
+    QlStr PathRoot() const;       // drive + '\'
 
 private:
     struct NullTag {};

@@ -17,7 +17,7 @@ packages=(
   libz-mingw-w64-dev lzma-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 wine64 xvfb xauth
-  fp-utils libjpeg-dev libwavpack-dev wavpack dpkg-dev
+  fp-utils libjpeg-dev libjpeg-turbo-progs libwavpack-dev wavpack dpkg-dev
 )
 
 installed() {
@@ -44,6 +44,39 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   apt_update
   apt-get install -y -q "${missing[@]}"
+fi
+
+# The Windows stubs link WavPack statically, cross-built from Debian's source
+# package of the same version as libwavpack-dev (nothing of it is committed).
+# The unpacked tree stays in the cache; the win tree's configure takes it from
+# there (QL_WAVPACK_SOURCE).
+wavpack_src=/var/cache/quolla/wavpack-src
+wavpack_version=$(dpkg-query -W -f='${Version}' libwavpack-dev)
+if [ "$(cat "$wavpack_src/.version" 2>/dev/null)" != "$wavpack_version" ]; then
+  if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    cat >/etc/apt/sources.list.d/quolla-sources.sources <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+    apt_updated=0
+  fi
+  apt_update
+  fetch=$(mktemp -d /var/cache/quolla-fetch.XXXXXX)
+  # The exact version when the source lists have it, else their newest.
+  (cd "$fetch" && { apt-get source -q "wavpack=$wavpack_version" || apt-get source -q wavpack; } >/dev/null)
+  tree=$(find "$fetch" -mindepth 1 -maxdepth 1 -type d -name 'wavpack-*' | head -n1)
+  [ -n "$tree" ] && [ -f "$tree/include/wavpack.h" ] || {
+    echo "setup.sh: apt-get source wavpack gave no source tree" >&2
+    exit 1
+  }
+  rm -rf "$wavpack_src"
+  mkdir -p "$(dirname "$wavpack_src")"
+  mv "$tree" "$wavpack_src"
+  printf '%s' "$wavpack_version" >"$wavpack_src/.version"
+  rm -rf "$fetch"
 fi
 
 # Some virtual machines cannot run 32-bit x86 code at all (no compatibility

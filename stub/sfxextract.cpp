@@ -1,17 +1,75 @@
-// The stub's side of the archive engine (placeholder until the engine lands).
+// The stub's extraction: the engine over this file's archive, with the
+// decoders of this variant, its boxes owned by the main dialog.
+#include <windows.h>
+
+#include "stub/engine/unzip.h"
+#include "stub/sfxdecoders.h"
+#include "stub/sfxhost.h"
+#include "stub/sfxres.h"
 #include "stub/sfxstub.h"
 
-int sfx_extract_all(const QlStr&)
+namespace {
+
+constexpr uint32_t kDecodeBufferSize = 0x100000;
+
+// The stub's own boxes, status line and meter.
+class SfxDialogSink final : public SfxHostSink {
+public:
+    int box(int, const QlStr& text, UINT type) override
+    {
+        return sfx_box(g_sfx.main_window, text, type);
+    }
+    void unzipping(const QlStr& output_name) override { sfx_show_unzipping(output_name); }
+    void progress(uint32_t percent) override { sfx_show_progress(percent); }
+};
+
+}  // namespace
+
+int sfx_extract_all(const QlStr& unzip_folder)
 {
-    return 2;
+    SfxDialogSink sink;
+    SfxHostSetup setup;
+    setup.archive = &g_sfx.archive;
+    setup.archive_path = g_sfx.own_path;
+    setup.parts_are_executables = g_sfx.zip_on_first_disk;
+    setup.owner = g_sfx.main_window;
+    setup.wait_cursor = g_sfx.wait_cursor;
+    setup.sink = &sink;
+    SfxWinHost host(setup);
+
+    SfxExtractSettings settings;
+    settings.host = &host;
+    settings.archive_path = g_sfx.own_path;
+    settings.zip_offset = g_sfx.header.archive_offset;
+    settings.total_size = g_sfx.header.total_size;
+    settings.unzip_folder = unzip_folder;
+    settings.overwrite_all = g_sfx.overwrite_all;
+    settings.password = g_sfx.password;
+    settings.spanned = g_sfx.spanned;
+    settings.parts_are_executables = g_sfx.zip_on_first_disk;
+    settings.silent = g_sfx.silent;
+    settings.meter_in_use = g_sfx.meter_in_use;
+    settings.decode_buffer = g_sfx.decode_buffer;
+    settings.decode_buffer_size = g_sfx.decode_buffer != nullptr ? kDecodeBufferSize : 0;
+    settings.decoders = sfx_variant_decoders();
+#if QL_SFX_HAS_AES
+    SfxAesDecryptionOf aes;
+    settings.aes = &aes;
+#endif
+
+    HCURSOR previous = SetCursor(g_sfx.wait_cursor);
+    int result = extract_all(settings);
+    SetCursor(g_sfx.arrow_cursor != nullptr ? g_sfx.arrow_cursor : previous);
+    return result;
 }
 
-int change_to_folder(const QlStr&)
+int change_to_folder(const QlStr& folder)
 {
-    return -1;
+    QlStr target = sfx_folder_to_enter(folder);
+    return SetCurrentDirectoryW(target.Text() ? target.Text() : L"") ? 0 : -1;
 }
 
 uint32_t sfx_extracted_count()
 {
-    return 0;
+    return extracted_entry_count();
 }

@@ -2,6 +2,11 @@
 #pragma once
 
 #define IDD_SFX_MAIN 100
+#define IDD_SFX_PASSWORD 400
+
+// Icons: 1 the program's own (the builder may replace it), 120 dialog 100's.
+#define IDI_SFX_PROGRAM 1
+#define IDI_SFX_DIALOG 120
 
 // Dialog 100, both modes.
 #define IDC_SFX_TEXT 101
@@ -16,6 +21,11 @@
 #define IDC_SFX_RUN_ARCHIVER 113
 #define IDC_SFX_BROWSE 115
 #define IDC_SFX_ICON 120
+#define IDC_SFX_METER 201
+
+// Dialog 400.
+#define IDC_SFX_PASSWORD_TEXT 401
+#define IDC_SFX_PASSWORD 402
 
 // String table.
 #define IDS_INCOMPLETE 1000
@@ -24,7 +34,24 @@
 #define IDS_DONE 1010
 #define IDS_WORD_AUTO 1013
 #define IDS_OLD_WINDOWS 1014
+#define IDS_ASK_SETUP_DONE 1011
+#define IDS_ASK_CANCEL_WAIT 1012
+#define IDS_NO_TEMP_FOLDER 1015
+#define IDS_ASK_CANCEL_RUNNING 1017
+#define IDS_NO_COMMAND 1018
+#define IDS_DELETING 1019
+#define IDS_RUN_ERROR 1024
+#define IDS_CHDIR_ERROR 1025
+#define IDS_NO_FOLDER 1027
 #define IDS_UNZIP_TEXT 1032
+#define IDS_RUN_WHEN_DONE 1035
+#define IDS_NO_ARCHIVER 1038
+#define IDS_HELP 1049
+#define IDS_ABOUT 1051
+#define IDS_PRODUCT_LINE 1052
+#define IDS_NO_ASSOCIATION 1058
+#define IDS_BROWSE_TITLE 1060
+#define IDS_TEMP_NAME 1061
 #define IDS_DAMAGED 1050
 #define IDS_THIS_FILE 1063
 #define IDS_BAD_PARAMETER 1069

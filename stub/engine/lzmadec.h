@@ -22,3 +22,12 @@ int lzma_decode_entry(const SfxDecodeJob& job);
 // kQlDecodeNoMemory or kQlDecodeUnknownHeader (properties it cannot take).
 int lzma_decode_memory(const uint8_t properties[5], const uint8_t* in, size_t in_size,
                        uint8_t* out, size_t out_size);
+
+// The same for a block that carries no properties (the side blocks of the
+// JPEG method): it takes those its writer used for `out_size` bytes, from
+// lzma_memory_properties.
+int lzma_decode_memory(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size);
+
+// lc 3, lp 0, pb 2 and a dictionary of `out_size` rounded up to a multiple of
+// 512, at least 1024, and 0x80000 when that would be larger.
+void lzma_memory_properties(size_t out_size, uint8_t properties[5]);

@@ -12,6 +12,7 @@
 
 #include "common/QlString.h"
 #include "stub/engine/bytestream.h"
+#include "stub/engine/crypt.h"
 
 // What extract_all answers.
 enum SfxExtractResult {
@@ -148,6 +149,23 @@ struct SfxDecoders {
     SfxDecodeFunction ppmd = nullptr;     // method 98: a non-zero result is message 1065 with it
 };
 
+// The AES decryption of one entry at a time. The engine reaches AES only
+// through this object, so that the variants without AES link none of it.
+class SfxAesDecryption {
+public:
+    // Sets the entry up over `archive` (the entry's raw bytes), as
+    // QlAesDecryptSource::begin.
+    virtual QlCryptResult begin(QlByteSource* archive, const char* password, size_t password_length,
+                                unsigned key_bits, uint64_t compressed_size) = 0;
+    // The decrypted ciphertext, for the decoders.
+    virtual QlByteSource* source() = 0;
+    // After the data: reads and compares the authentication code.
+    virtual QlCryptResult check_authentication() = 0;
+
+protected:
+    ~SfxAesDecryption() = default;
+};
+
 // The settings one extraction runs with.
 struct SfxExtractSettings {
     SfxEngineHost* host = nullptr;
@@ -164,7 +182,11 @@ struct SfxExtractSettings {
     uint8_t* decode_buffer = nullptr;  // 1 MiB, for the decoders that hand on blocks
     uint32_t decode_buffer_size = 0;
     SfxDecoders decoders;
-    bool decrypts = false;        // this variant links the ciphers (else encrypted entries are refused)
+    // AES entries: the variants with the AES feature hand in an
+    // SfxAesDecryptionOf (stub/engine/unzipaes.h); null in the others, whose
+    // AES entries are "Unsupported compression method". Traditional Zip
+    // decryption is in every variant.
+    SfxAesDecryption* aes = nullptr;
 };
 
 // Extracts every entry. 0, 1 or 2 (SfxExtractResult); every fatal message

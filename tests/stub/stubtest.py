@@ -12,6 +12,7 @@ import concurrent.futures
 import glob
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -98,6 +99,168 @@ def break_end_signature(data):
     return bytes(out)
 
 
+FAKE = object()   # an archive entry that is the fake program
+
+FLAG_ENCRYPTED = 0x100
+FLAG_AUTO = 0x200
+FLAG_WAIT_NAME = 0x4
+FLAG_MANUAL_WAIT = 0x40
+FLAG_COMMAND_SPLIT = 0x10000
+FLAG_INSTALL_INF = 0x20000
+FLAG_SILENT = 0x400000
+
+TEXT_NO_TEMP = "Unable to create a temporary folder to extract to."
+TEXT_SETUP_DONE = "Are you sure that the SETUP program has completed?"
+TEXT_NO_COMMAND = "Error, no command has been defined."
+TEXT_NO_ARCHIVER = "The Quolla archiver is not installed"
+PRODUCT_LINE = "Quolla Self-Extractor 4.0 (build 12218)"
+# Rules that keep dialog 100 open (the robot would cancel it) while others act.
+LEAVE_DIALOG = ["window", "caption Self-Extractor - ", "repeat", "leave"]
+PASSWORD_DIALOG = "Quolla Self-Extractor - Password"
+
+
+def expand(text, folder):
+    """{dir} is the case's folder, {out} its out folder, as Windows paths."""
+    return (text.replace("{dir}", winpath(folder))
+                .replace("{out}", winpath(os.path.join(folder, "out"))))
+
+
+class RunFacts:
+    """What a check looks at: the run's windows and the fake programs' log."""
+
+    def __init__(self, runner, case, folder, log, windows):
+        self.runner = runner
+        self.case = case
+        self.folder = folder
+        self.log = log
+        self.windows = windows
+        self.fake = []
+        try:
+            with open(os.path.join(folder, "fake.jsonl"), encoding="utf-8") as f:
+                self.fake = [json.loads(line) for line in f]
+        except OSError:
+            pass
+        driver = '"%s"' % winpath(os.path.join(folder, "driver.exe"))
+        self.fake = [entry for entry in self.fake if not entry["line"].startswith(driver)]
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    def read(self, *parts):
+        try:
+            with open(self.path(*parts), encoding="utf-8") as f:
+                return f.read()
+        except OSError:
+            return None
+
+
+def setup_ran(line, folder=r"\\QLSE\d+\.TMP$", runs=1, folder_stays=False):
+    """The fake setup ran once with this command line in a new temporary folder,
+    and that folder is gone afterwards (or stays, and is removed here)."""
+    def check(run):
+        if len(run.fake) != runs:
+            return ["the fake ran %d times, wanted %d: %r" % (len(run.fake), runs, run.fake)]
+        first = run.fake[0]
+        faults = []
+        if first["line"] != expand(line, run.folder):
+            faults.append("setup command line %r, wanted %r" % (first["line"], expand(line, run.folder)))
+        if not re.search(folder, first["folder"], re.IGNORECASE):
+            faults.append("setup ran in %r, wanted a folder like %r" % (first["folder"], folder))
+        path = run.runner.unix_path(first["folder"])
+        if path is None:
+            return faults + ["cannot see the folder %r" % first["folder"]]
+        if folder_stays:
+            if not os.path.isdir(path):
+                faults.append("the temporary folder %r is gone, wanted kept" % first["folder"])
+            shutil.rmtree(path, ignore_errors=True)
+        elif os.path.exists(path):
+            faults.append("the temporary folder %r was left behind: %r" % (first["folder"], os.listdir(path)))
+            shutil.rmtree(path, ignore_errors=True)
+        return faults
+    return check
+
+
+def all_of(*checks):
+    def check(run):
+        return [fault for c in checks for fault in c(run)]
+    return check
+
+
+def files_are(wanted):
+    """{path below the case folder: text, or None when it must not exist}."""
+    def check(run):
+        faults = []
+        for name, text in wanted.items():
+            got = run.read(*name.split("/"))
+            if got != text:
+                faults.append("%s holds %r, wanted %r" % (name, got, text))
+        return faults
+    return check
+
+
+def folders_exist(*names):
+    def check(run):
+        return ["%s is gone" % n for n in names if not os.path.isdir(run.path(*n.split("/")))]
+    return check
+
+
+def dialog_folder_is(expected):
+    """Control 106 of the dialog, against a text made from the case folder."""
+    def check(run):
+        dialog = run.windows[0] if run.windows else None
+        text = next((c["text"] for c in dialog["controls"] if c["id"] == 106), None) if dialog else None
+        want = expected(run)
+        return [] if text == want else ["the Unzip To folder is %r, wanted %r" % (text, want)]
+    return check
+
+
+def fake_logged(line_part, folder=None):
+    """The fake program (run when done, or the main archiver) ran once, so."""
+    def check(run):
+        if len(run.fake) != 1:
+            return ["the fake ran %d times: %r" % (len(run.fake), run.fake)]
+        faults = []
+        entry = run.fake[0]
+        if expand(line_part, run.folder) not in entry["line"]:
+            faults.append("fake command line %r, wanted it to hold %r" % (entry["line"],
+                                                                        expand(line_part, run.folder)))
+        if folder is not None and entry["folder"].rstrip("\\") != expand(folder, run.folder):
+            faults.append("fake ran in %r, wanted %r" % (entry["folder"], expand(folder, run.folder)))
+        return faults
+    return check
+
+
+def pending_deletion(runner, part):
+    """The restart-deletion list holds a path with part; the list is cleared again."""
+    key = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+    query = subprocess.run([runner.args.wine, "reg", "query", key, "/v", "PendingFileRenameOperations"],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    subprocess.run([runner.args.wine, "reg", "delete", key, "/v", "PendingFileRenameOperations", "/f"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    return part.lower() in query.stdout.decode("utf-8", "replace").lower()
+
+
+def locked_file_scheduled(run):
+    """The setup's child still runs from setup.exe when the folder is deleted."""
+    faults = setup_ran("setup.exe spawn sleep 8000", runs=2, folder_stays=True)(run)
+    if not pending_deletion(run.runner, "\\setup.exe"):
+        faults.append("no restart-deletion entry for the running setup.exe")
+    return faults
+
+
+def set_archiver(command):
+    """The main archiver's shell-open command in the registry, or none."""
+    def before(runner, folder):
+        key = r"HKCR\quolla"
+        subprocess.run([runner.args.wine, "reg", "delete", key, "/f"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        if command is not None:
+            subprocess.run([runner.args.wine, "reg", "add", key + r"\shell\open\command", "/ve", "/d",
+                            expand(command, folder).replace("{fake}", winpath(runner.args.fake)), "/f"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+    return before
+
+
 def raw_deflate(data):
     c = zlib.compressobj(9, zlib.DEFLATED, -15)
     return c.compress(data) + c.flush()
@@ -108,7 +271,9 @@ class Case:
 
     def __init__(self, name, stub="inst-basic-en", mode="install", pack=(), post=None,
                  args="", code=0, boxes=(), dialog=None, script=(), beside=None,
-                 read_only=False, processes=2, block=None, env=(), report=None):
+                 read_only=False, processes=2, block=None, env=(), report=None,
+                 entries=None, password=None, windows=None, check=None, exe=None,
+                 temp=None, out=None, before=None, driver=None):
         self.name = name
         self.stub = stub
         self.mode = mode
@@ -125,6 +290,18 @@ class Case:
         self.block = block            # the configuration block's bytes, as they are
         self.env = list(env)          # NAME=VALUE for the run
         self.report = report          # the crash report's first line, when one is written
+        # The dialog cases:
+        self.entries = entries        # the archive's (name, bytes or FAKE), None: the default payload
+        self.password = password      # the entries encrypted with it (traditional)
+        self.windows = windows        # every window of the run in order: (caption part, text part)
+        self.check = check            # check(run) -> faults, with the run's logs and folders
+        self.exe = exe                # the packed file's name
+        self.temp = temp              # TMP and TEMP point into the case's folder, with these in it
+        self.out = out                # {name: text} already in the case's "out" folder
+        self.before = before          # before(runner, folder), e.g. a registry change
+        # The fake program drives the stub through several steps (the robot
+        # answers each window once): its arguments, {exe} the packed file's name.
+        self.driver = driver
 
 
 INSTALL_TEXTS = ["--command", "setup.exe", "--dialog-text", "Press Setup to install.",
@@ -227,6 +404,217 @@ GROUPS = {
     ],
 }
 
+SETUP_ENTRIES = [("setup.exe", FAKE), ("readme.txt", b"Quolla test payload\r\n" * 20)]
+
+
+def install(dialog_text="Press Setup to install.", command="setup.exe", arguments="", flags=FLAG_AUTO,
+            more=()):
+    pack = ["--dialog-text", dialog_text, "--flags", hex(flags), "--about", "About this setup"]
+    if command:
+        pack += ["--command", command]
+    if arguments:
+        pack += ["--arguments", arguments]
+    return pack + list(more)
+
+
+def standard(folder="{out}", program="", arguments="", flags=0):
+    pack = ["--folder", folder, "--flags", hex(flags)]
+    if program:
+        pack += ["--program", program]
+    if arguments:
+        pack += ["--arguments", arguments]
+    return pack
+
+
+STANDARD_ENTRIES = [("readme.txt", b"read me"), ("sub/b.txt", b"bee")]
+DIALOG = "Self-Extractor - "
+
+GROUPS.update({
+    # Setup extracts into a new temporary folder, runs the command there,
+    # waits for it and deletes the folder.
+    "install": [
+        Case("a stub named setup.exe starts the setup.exe it brought, with -args=",
+             exe="setup.exe", entries=SETUP_ENTRIES, pack=install(arguments="sleep 300"),
+             args='-args="extra words"', script=LEAVE_DIALOG,
+             windows=[(DIALOG + "setup.exe", "Press Setup to install.")],
+             dialog={1: "&Setup", 2: "Cancel", 112: "&About"}, processes=3,
+             check=setup_ran("setup.exe sleep 300 extra words")),
+        Case("WAIT: the button turns into Done, 1011 Yes ends the run", entries=SETUP_ENTRIES, processes=3,
+             pack=install(arguments="sleep 200", flags=FLAG_AUTO | FLAG_MANUAL_WAIT),
+             script=["window", "caption " + DIALOG, "press-text Done",
+                     "window", "text " + TEXT_SETUP_DONE, "press-text Yes"],
+             windows=[(DIALOG, "Press Setup"), (CAPTION, TEXT_SETUP_DONE)],
+             check=setup_ran("setup.exe sleep 200")),
+        Case("Cancel while the command runs, 1017 Yes: the folder stays", exe="cancel.exe", processes=3,
+             entries=SETUP_ENTRIES, pack=install(arguments="click cancel.exe 2 sleep 3000"),
+             script=["window", "text setup.exe is still running", "press-text Yes"] + LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (CAPTION, "setup.exe is still running; if you cancel now")],
+             check=setup_ran("setup.exe click cancel.exe 2 sleep 3000", folder_stays=True)),
+        Case("About while the command runs", exe="about.exe", entries=SETUP_ENTRIES, processes=3,
+             pack=install(arguments="click about.exe 112 sleep 2500"),
+             script=["window", "text " + PRODUCT_LINE, "text About this setup", "press-text OK"] + LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (CAPTION, PRODUCT_LINE)],
+             check=setup_ran("setup.exe click about.exe 112 sleep 2500")),
+        Case("no command: 1018, and the folder is deleted", entries=SETUP_ENTRIES,
+             pack=install(command=""), script=LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (CAPTION, TEXT_NO_COMMAND)]),
+        Case("QLSE0.TMP to QLSE4.TMP taken: QLSE5.TMP", entries=SETUP_ENTRIES, processes=3,
+             temp=["QLSE%d.TMP" % n for n in range(5)], pack=install(arguments="sleep 200"),
+             script=LEAVE_DIALOG, windows=[(DIALOG, "Press Setup")],
+             check=all_of(setup_ran("setup.exe sleep 200", folder=r"\\QLSE5\.TMP$"),
+                          folders_exist(*["tmp/QLSE%d.TMP" % n for n in range(5)]))),
+        Case("the wait name: the folder goes once its program has ended", processes=4,
+             entries=SETUP_ENTRIES + [("held.exe", b"MZ")],
+             pack=install(arguments="spawn hold held.exe 12000", flags=FLAG_AUTO | FLAG_WAIT_NAME,
+                          more=["--wait", "held"]),
+             script=LEAVE_DIALOG, windows=[(DIALOG, "Press Setup")],
+             check=setup_ran("setup.exe spawn hold held.exe 12000", runs=2)),
+        Case("a locked file is left for the restart", entries=SETUP_ENTRIES, processes=4,
+             pack=install(arguments="spawn sleep 8000"), script=LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup")], check=locked_file_scheduled),
+        Case("a link the setup made is removed, not followed", entries=SETUP_ENTRIES, processes=3,
+             before=lambda runner, folder: os.makedirs(os.path.join(folder, "outside")) or
+                 open(os.path.join(folder, "outside", "keep.txt"), "w").write("keep"),
+             pack=install(arguments="out {dir}\\fake.txt link linked {dir}\\outside"),
+             script=LEAVE_DIALOG, windows=[(DIALOG, "Press Setup")],
+             check=all_of(setup_ran("setup.exe out {dir}\\fake.txt link linked {dir}\\outside"),
+                          files_are({"outside/keep.txt": "keep", "fake.txt": "link\n"}))),
+    ],
+    # Every stop path of a silent stub ends the run; WAIT is ignored.
+    "silent": [
+        Case("silent: no temporary folder, 1015, then the end", processes=1,
+             env=["TMP=Z:\\no\\such\\folder", "TEMP=Z:\\no\\such\\folder"], entries=SETUP_ENTRIES,
+             pack=install(flags=FLAG_SILENT), windows=[(CAPTION, TEXT_NO_TEMP)]),
+        Case("silent: Cancel in the password dialog ends the run", entries=SETUP_ENTRIES,
+             pack=install(flags=FLAG_SILENT | FLAG_ENCRYPTED),
+             windows=[(PASSWORD_DIALOG, "password protected")]),
+        Case("silent: WAIT is ignored", entries=SETUP_ENTRIES, processes=3,
+             pack=install(arguments="sleep 100", flags=FLAG_SILENT | FLAG_MANUAL_WAIT),
+             windows=[], check=setup_ran("setup.exe sleep 100")),
+        Case("silent standard: unzips and ends", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(flags=FLAG_SILENT), windows=[],
+             check=files_are({"out/readme.txt": "read me", "out/sub/b.txt": "bee"})),
+        Case("silent standard: Cancel in the password dialog ends the run", stub="std-basic-en",
+             mode="standard", entries=STANDARD_ENTRIES, pack=standard(flags=FLAG_SILENT | FLAG_ENCRYPTED),
+             windows=[(PASSWORD_DIALOG, "password protected")], check=files_are({"out/readme.txt": None})),
+        Case("not silent: no temporary folder, 1015, Cancel ends", processes=1,
+             env=["TMP=Z:\\no\\such\\folder", "TEMP=Z:\\no\\such\\folder"], entries=SETUP_ENTRIES,
+             pack=install(), windows=[(DIALOG, "Press Setup"), (CAPTION, TEXT_NO_TEMP)]),
+    ],
+    # The password dialog, answered by the robot.
+    "password": [
+        Case("the right password", stub="inst-aes-en", entries=SETUP_ENTRIES, password="secret", processes=3,
+             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED),
+             script=["window", "caption " + PASSWORD_DIALOG, "set 402 secret", "press 1"] + LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (PASSWORD_DIALOG, "Please type the &password:")],
+             check=setup_ran("setup.exe sleep 100")),
+        Case("a wrong password: the engine's message, the folder deleted", stub="inst-aes-en",
+             entries=SETUP_ENTRIES, password="secret",
+             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED),
+             script=["window", "caption " + PASSWORD_DIALOG, "set 402 wrong", "press 1"] + LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (PASSWORD_DIALOG, "password"),
+                      (CAPTION, "Incorrect password specified")],
+             check=lambda run: ["the setup ran"] if run.fake else []),
+        Case("German: Kennwort", stub="inst-aes-de", entries=SETUP_ENTRIES, password="geheim", processes=3,
+             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED),
+             script=["window", "caption Quolla Self-Extractor - Kennwort", "set 402 geheim", "press-text OK"]
+                    + LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), ("Quolla Self-Extractor - Kennwort", "&Kennwort ein:")],
+             check=setup_ran("setup.exe sleep 100")),
+    ],
+    # Unzip to the "Unzip To" folder, the open-when-done rule, the prompts.
+    "standard": [
+        Case("AUTO with a quoted folder that has a blank", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(folder="C:\\Unused"), args='/AUTO "{dir}\\out dir"',
+             windows=None,  # the dialog may close before the robot sees it
+             check=files_are({"out dir/readme.txt": "read me", "out dir/sub/b.txt": "bee"})),
+        Case("Unzip: the count, then the program run when done in the folder", processes=3,
+             stub="std-basic-en", mode="standard", entries=STANDARD_ENTRIES + [("fake.exe", FAKE)],
+             pack=standard(program="fake.exe", arguments="done"), args='-args="and more"',
+             script=["window", "caption " + DIALOG, "press 1"],
+             windows=[(DIALOG, "To unzip all files in"), (CAPTION, "3 file(s) unzipped successfully")],
+             dialog={111: "When &done unzipping run: fake.exe", 103: "", 102: "&Overwrite files without prompting"},
+             check=all_of(files_are({"out/readme.txt": "read me", "out/sub/b.txt": "bee"}),
+                          fake_logged(" done and more", folder="{out}"))),
+        Case("overwrite prompts: Yes, No, then Cancel", stub="std-basic-en", mode="standard",
+             entries=[("a.txt", b"new"), ("b.txt", b"new"), ("c.txt", b"new"), ("d.txt", b"new")],
+             out={"a.txt": "old", "b.txt": "old", "c.txt": "old"}, pack=standard(),
+             script=["window", "caption " + DIALOG, "press 1",
+                     "window", "text a.txt already exists", "press-text Yes",
+                     "window", "text b.txt already exists", "press-text No",
+                     "window", "text c.txt already exists", "press-text Cancel"],
+             windows=[(DIALOG, "To unzip"), (CAPTION, "a.txt already exists.  Overwrite file?"),
+                      (CAPTION, "b.txt already exists"), (CAPTION, "c.txt already exists")],
+             check=files_are({"out/a.txt": "new", "out/b.txt": "old", "out/c.txt": "old", "out/d.txt": None})),
+        Case("a program of 10 characters stays in the label", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(program="abcdef.exe"), boxes=[],
+             dialog={111: "When &done unzipping run: abcdef.exe"}),
+        Case("a program of 11 characters goes beside it", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(program="abcdefg.exe"), boxes=[],
+             dialog={111: "When &done unzipping run: ", 103: "abcdefg.exe"}),
+        Case("no program: no run box", stub="std-basic-en", mode="standard", entries=STANDARD_ENTRIES,
+             pack=standard(), boxes=[], dialog={111: None, 113: "Run &Quolla", 104: "&Help"}),
+        Case("a name of 24 characters is shown", stub="std-basic-en", mode="standard",
+             exe="abcdefghijklmnopqrst.exe", entries=STANDARD_ENTRIES, pack=standard(), boxes=[],
+             dialog={101: "To unzip all files in abcdefghijklmnopqrst.exe to the specified folder"}),
+        Case("a name of 25 characters is not", stub="std-basic-en", mode="standard",
+             exe="abcdefghijklmnopqrstu.exe", entries=STANDARD_ENTRIES, pack=standard(), boxes=[],
+             dialog={101: "To unzip all files in this self-extractor file to the specified folder"}),
+        Case("the folder \".\" is the one the stub was started from", stub="std-basic-en",
+             mode="standard", entries=STANDARD_ENTRIES, pack=standard(folder="."), boxes=[], dialog={},
+             check=dialog_folder_is(lambda run: winpath(run.folder))),
+        Case("a relative folder is taken from there too, and unzipped into", stub="std-basic-en",
+             mode="standard", entries=STANDARD_ENTRIES, pack=standard(folder="sub dir", flags=FLAG_AUTO),
+             windows=[(DIALOG, "To unzip")],
+             check=all_of(dialog_folder_is(lambda run: winpath(run.path("sub dir"))),
+                          files_are({"sub dir/readme.txt": "read me"}))),
+        Case("no folder: the temporary folder", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(folder=""), boxes=[], dialog={106: "\\Temp"}),
+        Case("Help, then Close", stub="std-basic-en", mode="standard", entries=STANDARD_ENTRIES,
+             pack=standard(), processes=3, driver=["waitenabled", "{exe}", "click", "{exe}", "104",
+                                                   "waitfor", CAPTION, "waitenabled", "{exe}",
+                                                   "click", "{exe}", "2"],
+             script=LEAVE_DIALOG, windows=[(DIALOG, "To unzip"), (CAPTION, 'press the "Unzip" button.')]),
+    ],
+    # Run Quolla: the main archiver's open command from the registry (one
+    # case at a time: they share the key).
+    "archiver": [
+        Case("no main archiver: 1038, the dialog stays", stub="std-basic-en", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(), processes=3, before=set_archiver(None),
+             driver=["waitenabled", "{exe}", "click", "{exe}", "113", "waitfor", CAPTION,
+                     "waitenabled", "{exe}", "click", "{exe}", "2"],
+             script=LEAVE_DIALOG, windows=[(DIALOG, "To unzip"), (CAPTION, TEXT_NO_ARCHIVER)]),
+        Case("the fake main archiver opens the file the user started", stub="std-basic-en",
+             mode="standard", exe="with blank.exe", entries=STANDARD_ENTRIES, pack=standard(),
+             before=set_archiver('"{fake}" "%1"'),
+             script=["window", "caption " + DIALOG, "press 113"], processes=3,
+             windows=[(DIALOG, "To unzip")], check=fake_logged('"{dir}\\with blank.exe"')),
+    ],
+    # The German variants: captions and buttons as a German user reads them.
+    "german": [
+        Case("German standard dialog", stub="std-basic-de", mode="standard", entries=STANDARD_ENTRIES,
+             pack=standard(program="fake.exe"), boxes=[],
+             dialog={1: "&Entpacken", 2: "&Schließen", 105: "In &Ordner entpacken:", 115: "&Durchsuchen...",
+                     102: "Vorhandene Dateien ohne Rück&frage überschreiben", 113: "&Quolla starten",
+                     112: "Ü&ber", 104: "&Hilfe", 111: "Nach dem Entpacken &ausführen: fake.exe",
+                     101: "Klicken Sie auf „Entpacken“, um alle Dateien aus dieser selbstextrahierenden Datei"}),
+        Case("German installation: Fertig, then the question", stub="inst-basic-de", entries=SETUP_ENTRIES, processes=3,
+             pack=install(arguments="sleep 200", flags=FLAG_AUTO | FLAG_MANUAL_WAIT),
+             script=["window", "caption " + DIALOG, "press-text Fertig",
+                     "window", "text Ist das SETUP-Programm wirklich beendet?", "press-text Yes"],
+             windows=[(DIALOG, "Press Setup"), (CAPTION, "Ist das SETUP-Programm wirklich beendet?")],
+             dialog={2: "Abbrechen", 112: "Ü&ber"}, check=setup_ran("setup.exe sleep 200")),
+        Case("German: the count, and the dialog stays", stub="std-basic-de", mode="standard",
+             entries=STANDARD_ENTRIES, pack=standard(), processes=3,
+             driver=["waitenabled", "{exe}", "click", "{exe}", "1", "waitfor", CAPTION,
+                     "waitenabled", "{exe}", "click", "{exe}", "2"], script=LEAVE_DIALOG,
+             windows=[(DIALOG, "Klicken Sie"), (CAPTION, "2 Datei(en) erfolgreich entpackt")],
+             check=files_are({"out/readme.txt": "read me"})),
+    ],
+})
+# Groups whose cases must not overlap.
+SEQUENTIAL = {"archiver"}
+
 
 class Runner:
     def __init__(self, args):
@@ -248,9 +636,11 @@ class Runner:
         return os.path.join(self.args.tools, name)
 
     def unix_path(self, windows_path):
-        """C:\\users\\... inside the prefix, as a Unix path."""
+        """C:\\users\\... inside the prefix, or Z:\\..., as a Unix path."""
         if len(windows_path) > 2 and windows_path[1] == ":" and windows_path[0].upper() == "C":
             return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+        if len(windows_path) > 2 and windows_path[1] == ":" and windows_path[0].upper() == "Z":
+            return "/" + "/".join(windows_path[3:].split("\\"))
         return None
 
     def temp_listing(self):
@@ -263,16 +653,41 @@ class Runner:
                     (upper.startswith("QLSE") and upper.endswith(".TMP")) or upper == "QLSFX32.RPT")
         return {folder: sorted(n for n in os.listdir(folder) if ours(n)) for folder in self.temp_folders}
 
+    def archive(self, case, folder):
+        """The case's own archive, or the shared payload."""
+        if case.entries is None:
+            return self.zip
+        path = os.path.join(folder, "payload.zip")
+        entries = [(name, self.fake_bytes() if data is FAKE else data) for name, data in case.entries]
+        if case.password is None:
+            with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+                for name, data in entries:
+                    z.writestr(name, data)
+            return path
+        # Python writes no encrypted entries; Info-ZIP does (traditional encryption).
+        source = os.path.join(folder, "payload")
+        for name, data in entries:
+            os.makedirs(os.path.dirname(os.path.join(source, name)) or source, exist_ok=True)
+            with open(os.path.join(source, name), "wb") as f:
+                f.write(data)
+        subprocess.run(["zip", "-q", "-r", "-P", case.password, path] + [n for n, _ in entries],
+                       cwd=source, check=True, timeout=60)
+        return path
+
+    def fake_bytes(self):
+        with open(self.args.fake, "rb") as f:
+            return f.read()
+
     def make(self, case, folder):
         stub = os.path.join(self.args.stubs, "SFXHDR_%s.exe" % case.stub)
-        out = os.path.join(folder, slug(case.name) + ".exe")
-        options = ["--mode", case.mode] + case.pack
+        out = os.path.join(folder, case.exe or slug(case.name) + ".exe")
+        options = ["--mode", case.mode] + [expand(o, folder) for o in case.pack]
         if case.block is not None:
             block = os.path.join(folder, "block.bin")
             with open(block, "wb") as f:
                 f.write(case.block)
             options += ["--block-file", block]
-        run = subprocess.run([sys.executable, self.tool("sfxpack.py"), stub, self.zip, out] + options,
+        run = subprocess.run([sys.executable, self.tool("sfxpack.py"), stub, self.archive(case, folder), out] + options,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
         if run.returncode != 0:
             return None, "packer: %s" % run.stdout.decode()
@@ -300,16 +715,36 @@ class Runner:
         exe, fault = self.make(case, folder)
         if fault:
             return [fault]
-        line = '"%s"' % winpath(exe) + (" " + case.args if case.args else "")
+        line = '"%s"' % winpath(exe) + (" " + expand(case.args, folder) if case.args else "")
+        if case.driver is not None:
+            driver = os.path.join(folder, "driver.exe")
+            shutil.copyfile(self.args.fake, driver)
+            name = os.path.basename(exe)
+            line = '"%s" start "%s" ' % (winpath(driver), winpath(exe)) + " ".join(
+                '"%s"' % a.replace("{exe}", name) if " " in a else a.replace("{exe}", name)
+                for a in case.driver)
         with open(os.path.join(folder, "line.txt"), "w", encoding="utf-8", newline="") as f:
             f.write(line)
         script = ["default cancel 300"] + case.script
         with open(os.path.join(folder, "script.txt"), "w", encoding="utf-8") as f:
             f.write("\n".join(script) + "\n")
         log_path = os.path.join(folder, "log.jsonl")
-        env = []
+        env = ["-env", "QLFAKE_LOG=" + winpath(os.path.join(folder, "fake.jsonl"))]
         for item in case.env:
-            env += ["-env", item]
+            env += ["-env", expand(item, folder)]
+        if case.temp is not None:
+            temp = os.path.join(folder, "tmp")
+            os.makedirs(temp)
+            for name in case.temp:
+                os.makedirs(os.path.join(temp, name))
+            env += ["-env", "TMP=" + winpath(temp), "-env", "TEMP=" + winpath(temp)]
+        if case.out is not None:
+            os.makedirs(os.path.join(folder, "out"))
+            for name, text in case.out.items():
+                with open(os.path.join(folder, "out", name), "w") as f:
+                    f.write(text)
+        if case.before is not None:
+            case.before(self, folder)
         run = subprocess.run([self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE)] + env + [
                               "-script", os.path.join(folder, "script.txt"), "-log", log_path,
                               "-cmdfile", os.path.join(folder, "line.txt")],
@@ -338,8 +773,18 @@ class Runner:
         # Every relaunch folder is gone once the run has ended.
         for e in exits:
             path = self.unix_path(e["image"])
-            if path and os.path.exists(os.path.dirname(path)):
+            folder_name = os.path.basename(os.path.dirname(path)) if path else ""
+            if folder_name and all(c in "0123456789abcdef" for c in folder_name) and \
+                    os.path.exists(os.path.dirname(path)):
                 faults.append("relaunch folder left behind: %s" % e["image"])
+        if case.windows is not None:
+            faults += check_windows(windows, case.windows)
+        if case.check is not None:
+            faults += case.check(RunFacts(self, case, folder, log, windows))
+        if case.windows is not None:
+            if case.dialog is not None and windows:
+                faults += check_dialog(windows[0], case.dialog)
+            return faults
         wanted = len(case.boxes) + (1 if case.dialog is not None else 0)
         if len(windows) != wanted:
             faults.append("%d windows, wanted %d: %r" % (len(windows), wanted,
@@ -352,14 +797,7 @@ class Runner:
         if case.report is not None:
             faults += self.check_report(windows[-1], case.report)
         if case.dialog is not None:
-            dialog = windows[-1]
-            controls = {c["id"]: c["text"] for c in dialog["controls"]}
-            for control, text in case.dialog.items():
-                if text not in controls.get(control, "\0"):
-                    faults.append("dialog control %d is %r, wanted %r" % (control, controls.get(control),
-                                                                          text))
-            if not dialog["caption"]:
-                faults.append("dialog without caption")
+            faults += check_dialog(windows[-1], case.dialog)
         return faults
 
 
@@ -388,6 +826,35 @@ def texts(window):
     return [c["text"] for c in window["controls"]]
 
 
+def check_dialog(dialog, wanted):
+    """Each {control id: text part} of the dialog; a None part: the control is hidden."""
+    faults = []
+    controls = {c["id"]: c for c in dialog["controls"]}
+    for control, text in wanted.items():
+        found = controls.get(control)
+        if text is None:
+            if found is not None and found["visible"]:
+                faults.append("dialog control %d is shown (%r), wanted hidden" % (control, found["text"]))
+        elif found is None or text not in found["text"]:
+            faults.append("dialog control %d is %r, wanted %r" %
+                          (control, found and found["text"], text))
+    if not dialog["caption"]:
+        faults.append("dialog without caption")
+    return faults
+
+
+def check_windows(windows, wanted):
+    """The run's windows, in order, each (caption part, text part)."""
+    seen = [(w["caption"], texts(w)) for w in windows]
+    if len(windows) != len(wanted):
+        return ["%d windows, wanted %d: %r" % (len(windows), len(wanted), seen)]
+    faults = []
+    for (caption, controls), (want_caption, want_text) in zip(seen, wanted):
+        if want_caption not in caption or not any(want_text in t for t in controls):
+            faults.append("window %r %r, wanted %r with %r" % (caption, controls, want_caption, want_text))
+    return faults
+
+
 def slug(name):
     return "".join(c if c.isalnum() else "-" for c in name)[:48].strip("-")
 
@@ -401,6 +868,7 @@ def main():
     parser.add_argument("--stubs", required=True)
     parser.add_argument("--tools", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--fake", help="the fake program: setup command, program and archiver")
     parser.add_argument("--jobs", type=int, default=4)
     args = parser.parse_args()
 
@@ -408,7 +876,8 @@ def main():
     before = runner.temp_listing()
     cases = GROUPS[args.group]
     # The robot answers only the windows of its own run, so runs may overlap.
-    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+    jobs = 1 if args.group in SEQUENTIAL else args.jobs
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
         results = list(pool.map(runner.run, cases))
     failed = 0
     for case, faults in zip(cases, results):

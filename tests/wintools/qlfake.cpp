@@ -13,6 +13,25 @@
 //   touch FILE          writes FILE
 //   spawn ARG...        starts itself with the remaining arguments and goes on
 //   spawnwait ARG...    the same, but waits and ends with the child's code
+//   run PATH ARG...     starts PATH with the remaining arguments and ends
+//   hold FILE MS        keeps FILE open for MS, as a running program's file
+//                       is held (others may only read it)
+//   click CAPTION ID    clicks button ID of the top-level window whose
+//                       caption holds CAPTION (as a user would, meanwhile)
+//   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
+//   exists PATH         "exists yes" or "exists no"
+// and, to drive a program through several steps (the robot answers each
+// window once):
+//   start PATH          starts PATH (no arguments) and goes on
+//   waitfor CAPTION     waits up to a minute for a visible top-level window
+//                       whose caption is exactly CAPTION: "waitfor yes|no"
+//   waitenabled CAPTION waits up to a minute until the visible window whose
+//                       caption holds CAPTION takes input again (no box over it)
+//   shot FILE           the screen as a 24-bit BMP file
+// With QLFAKE_LOG set it first appends one JSON line to that file: its raw
+// command line and its current folder ("line", "folder"); it then carries
+// out its arguments as above. Fake setup programs and the fake main archiver
+// log this way to a place outside the folder they run in.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -80,10 +99,13 @@ std::wstring quote(const std::wstring& argument)
     return argument.find(L' ') == std::wstring::npos ? argument : L"\"" + argument + L"\"";
 }
 
-DWORD spawn(int argc, wchar_t** argv, int first, bool wait)
+DWORD spawn(int argc, wchar_t** argv, int first, bool wait, const wchar_t* program = nullptr)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (program) {
+        GetFullPathNameW(program, MAX_PATH, self, nullptr);
+    }
     std::wstring line = quote(self);
     for (int i = first; i < argc; ++i)
         line += L" " + quote(argv[i]);
@@ -101,6 +123,172 @@ DWORD spawn(int argc, wchar_t** argv, int first, bool wait)
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return code;
+}
+
+std::wstring jsonString(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c < 0x20) {
+            wchar_t escaped[8];
+            wsprintfW(escaped, L"\\u%04x", (unsigned)c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + L"\"";
+}
+
+void logStart(const std::wstring& path)
+{
+    wchar_t folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    writeFile(path, L"{\"line\":" + jsonString(GetCommandLineW()) + L",\"folder\":" +
+                        jsonString(std::wstring(folder, length < MAX_PATH ? length : 0)) + L"}\n",
+              true);
+}
+
+void hold(const std::wstring& path, DWORD ms)
+{
+    // Shared for reading only, as the loader holds a running program's file.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    result(file == INVALID_HANDLE_VALUE ? L"hold failed" : L"hold");
+    Sleep(ms);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+struct ClickTarget {
+    std::wstring caption;
+    HWND found;
+};
+
+BOOL CALLBACK findCaption(HWND window, LPARAM data)
+{
+    ClickTarget* target = reinterpret_cast<ClickTarget*>(data);
+    wchar_t caption[512];
+    int length = GetWindowTextW(window, caption, 512);
+    if (IsWindowVisible(window) && std::wstring(caption, length).find(target->caption) !=
+                                       std::wstring::npos) {
+        target->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void click(const std::wstring& caption, int id)
+{
+    ClickTarget target = {caption, nullptr};
+    EnumWindows(findCaption, reinterpret_cast<LPARAM>(&target));
+    HWND button = target.found ? GetDlgItem(target.found, id) : nullptr;
+    result(button ? L"click" : L"click missing");
+    if (button)
+        PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+struct WindowQuery {
+    std::wstring caption;
+    bool exact;
+    HWND found;
+};
+
+BOOL CALLBACK findWindow(HWND window, LPARAM data)
+{
+    WindowQuery* query = reinterpret_cast<WindowQuery*>(data);
+    wchar_t caption[512];
+    int length = GetWindowTextW(window, caption, 512);
+    std::wstring text(caption, length);
+    if (IsWindowVisible(window) &&
+        (query->exact ? text == query->caption : text.find(query->caption) != std::wstring::npos)) {
+        query->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND topWindow(const std::wstring& caption, bool exact)
+{
+    WindowQuery query = {caption, exact, nullptr};
+    EnumWindows(findWindow, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+// Polls for up to a minute; the program driven runs emulated and slowly.
+bool waitUntil(const std::wstring& caption, bool exact, bool enabled)
+{
+    for (int tries = 0; tries < 600; ++tries) {
+        HWND window = topWindow(caption, exact);
+        if (window && (!enabled || IsWindowEnabled(window)))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+void start(const std::wstring& path)
+{
+    std::wstring line = L"\"" + path + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        result(L"start failed");
+        return;
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+void shot(const std::wstring& path)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                      &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
+    BITMAPFILEHEADER head = {};
+    head.bfType = 0x4D42;
+    head.bfOffBits = sizeof head + sizeof info;
+    head.bfSize = head.bfOffBits + rowBytes * height;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, &head, sizeof head, &written, nullptr);
+        WriteFile(file, &info, sizeof info, &written, nullptr);
+        WriteFile(file, bits, rowBytes * height, &written, nullptr);
+        CloseHandle(file);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+void link(const std::wstring& name, const std::wstring& target)
+{
+    // Not in XP's kernel32.
+    typedef BOOLEAN(WINAPI * LinkFn)(LPCWSTR, LPCWSTR, DWORD);
+    LinkFn makeLink = (LinkFn)(void*)GetProcAddress(GetModuleHandleW(L"kernel32"),
+                                                    "CreateSymbolicLinkW");
+    result(makeLink && makeLink(name.c_str(), target.c_str(), 1) ? L"link" : L"link failed");
 }
 
 INT_PTR CALLBACK folderDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -146,6 +334,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     if (!echoPath.empty())
         return echo(echoPath);
 
+    std::wstring logPath = variable(L"QLFAKE_LOG", L"");
+    if (!logPath.empty())
+        logStart(logPath);
+
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     int code = 0;
@@ -168,6 +360,29 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
             Sleep(INFINITE);
         } else if (action == L"touch" && hasValue) {
             writeFile(argv[++i], L"touched\n", false);
+        } else if (action == L"hold" && i + 2 < argc) {
+            hold(argv[i + 1], (DWORD)_wtoi(argv[i + 2]));
+            i += 2;
+        } else if (action == L"click" && i + 2 < argc) {
+            click(argv[i + 1], _wtoi(argv[i + 2]));
+            i += 2;
+        } else if (action == L"link" && i + 2 < argc) {
+            link(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (action == L"exists" && hasValue) {
+            result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"
+                                                                              : L"exists no");
+        } else if (action == L"start" && hasValue) {
+            start(argv[++i]);
+        } else if (action == L"waitfor" && hasValue) {
+            result(waitUntil(argv[++i], true, false) ? L"waitfor yes" : L"waitfor no");
+        } else if (action == L"waitenabled" && hasValue) {
+            result(waitUntil(argv[++i], false, true) ? L"waitenabled yes" : L"waitenabled no");
+        } else if (action == L"shot" && hasValue) {
+            shot(argv[++i]);
+        } else if (action == L"run" && hasValue) {
+            spawn(argc, argv, i + 2, false, argv[i + 1]);
+            break;
         } else if (action == L"spawn") {
             spawn(argc, argv, i + 1, false);
             break;

@@ -1,0 +1,844 @@
+// The build sequence.
+#include "builder/build.h"
+
+#include <cstring>
+#include <vector>
+
+#include "builder/crc32.h"
+#include "builder/pe.h"
+#include "builder/pehead.h"
+#include "builder/qlse32api.h"
+#include "builder/sfxheader.h"
+#include "builder/stubvariants.h"
+#include "builder/switches.h"
+#include "builder/textfile.h"
+#include "builder/trace.h"
+#include "builder/ui/msgsink.h"
+#include "builder/variants.h"
+#include "builder/winsfx.h"
+#include "builder/zipscan.h"
+#include "common/QlCmdl.h"
+#include "common/zipname.h"
+
+namespace {
+
+const DWORD kWaitMs = 7999;
+const uint32_t kWorkSize = 196608;
+const int kThrowRefused = 2;
+
+uint16_t g_featureMask = 0;
+bool g_cancelRequested = false;
+HWND g_progressWindow = nullptr;
+uint32_t g_progressTotal = 0;
+
+std::wstring wide(const QlStr& s) { return std::wstring(s.Text() ? s.Text() : L"", s.Length()); }
+
+[[noreturn]] void refuse(int id)
+{
+    show_error_id(id);
+    throw kThrowRefused;
+}
+
+[[noreturn]] void refuse_format(int id, const std::wstring& value)
+{
+    show_error_format(id, value.c_str());
+    throw kThrowRefused;
+}
+
+std::wstring extension_of(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    size_t dot = path.rfind(L'.');
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
+        return std::wstring();
+    return path.substr(dot + 1);
+}
+
+std::wstring with_extension(const std::wstring& path, const wchar_t* extension)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    size_t dot = path.rfind(L'.');
+    std::wstring base = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)
+                            ? path
+                            : path.substr(0, dot);
+    return base + L"." + extension;
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// CreateFileW, retried while another process holds the file, for up to
+// 7,999 ms, with the window messages processed between the tries.
+HANDLE open_retrying(const std::wstring& path, DWORD access, DWORD share, DWORD disposition)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        process_pending_messages();
+        HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD error = GetLastError();
+        if (h != INVALID_HANDLE_VALUE || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+                                          error != ERROR_LOCK_VIOLATION) ||
+            GetTickCount() - start > kWaitMs) {
+            process_pending_messages();
+            return h;
+        }
+        Sleep(50);
+    }
+}
+
+// The output is deleted before the build; a file held open by another
+// process gets the same patience as the open.
+bool delete_retrying(const std::wstring& path)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        process_pending_messages();
+        if (DeleteFileW(path.c_str()) || !exists(path))
+            return true;
+        if (GetTickCount() - start > kWaitMs)
+            return false;
+        Sleep(50);
+    }
+}
+
+class File {
+public:
+    explicit File(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
+    ~File() { close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    void reset(HANDLE h) { close(); m_h = h; }
+    void close()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+        m_h = INVALID_HANDLE_VALUE;
+    }
+    bool open() const { return m_h != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_h; }
+    bool seek(uint64_t at)
+    {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(at);
+        return SetFilePointerEx(m_h, to, nullptr, FILE_BEGIN) != 0;
+    }
+    uint64_t size()
+    {
+        LARGE_INTEGER s;
+        return GetFileSizeEx(m_h, &s) ? static_cast<uint64_t>(s.QuadPart) : 0;
+    }
+    bool read(void* buffer, uint32_t n)
+    {
+        DWORD got = 0;
+        return ReadFile(m_h, buffer, n, &got, nullptr) && got == n;
+    }
+    bool write(const void* buffer, uint32_t n)
+    {
+        DWORD put = 0;
+        return WriteFile(m_h, buffer, n, &put, nullptr) && put == n;
+    }
+
+private:
+    HANDLE m_h;
+};
+
+class FileScanInput : public ZipScanInput {
+public:
+    explicit FileScanInput(File& f) : m_f(f) {}
+    int32_t read(uint8_t* buffer, uint32_t count) override
+    {
+        DWORD got = 0;
+        if (!ReadFile(m_f.get(), buffer, count, &got, nullptr))
+            return -1;
+        return static_cast<int32_t>(got);
+    }
+    bool seek(uint64_t position) override { return m_f.seek(position); }
+    uint64_t position() override
+    {
+        LARGE_INTEGER zero = {}, at;
+        return SetFilePointerEx(m_f.get(), zero, &at, FILE_CURRENT) ? static_cast<uint64_t>(at.QuadPart) : 0;
+    }
+
+private:
+    File& m_f;
+};
+
+bool name_is_dos(const QlChar* name, int length) { return is_dos_name(QlStr(name, length)); }
+
+// Runs the scan over an open file from its position; a refusal is shown and thrown.
+ZipScanResult scan_open_file(File& file, const std::wstring& shown_name)
+{
+    std::vector<uint8_t> work(kWorkSize);
+    ZipScanSettings settings;
+    settings.no_questions = g_settings.prompts_off;
+    settings.is_dos_name = name_is_dos;
+    settings.work = work.data();
+    settings.work_size = kWorkSize;
+    ZipScanResult result;
+    FileScanInput input(file);
+    ZipScanFault fault = scan_zip_archive(input, settings, &result);
+    if (fault == kZipScanReadError)
+        refuse_format(kMsgReadError, shown_name);
+    if (fault != kZipScanOk)
+        refuse(fault);
+    return result;
+}
+
+ZipScanResult g_scan;
+bool g_encryptionNoticeShown = false;
+
+// The name checks, the scan and the questions; true means "go on".
+bool check_zip_and_target(const std::wstring& zip_name)
+{
+    if (zip_name.empty())
+        refuse(kMsgZipName);
+    std::wstring zip = zip_name;
+    std::wstring extension = extension_of(zip);
+    if (extension.empty())
+        zip += L".zip";
+    else if (_wcsicmp(extension.c_str(), L"zip") != 0 && _wcsicmp(extension.c_str(), L"zipx") != 0)
+        refuse(kMsgExtension);
+    if (!exists(zip)) {
+        show_error_format(kMsgZipNotFound, zip.c_str());
+        g_options.zip_name.Clear();
+        throw kThrowRefused;
+    }
+    g_options.zip_name = QlStr(zip.c_str());
+    g_options.output_name = QlStr(with_extension(zip, L"exe").c_str());
+
+    int part = 0;
+    int complete = g_helper && g_helper->check_multi_volume ? g_helper->check_multi_volume(zip.c_str(), &part) : 1;
+    if (complete == 0)
+        refuse(kMsgIncomplete);
+    if (part > 0)
+        refuse(kMsgLastPart);
+
+    File file(CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.open())
+        refuse(kMsgOpenZip);
+    ZipScanResult scan = scan_open_file(file, zip);
+    g_scan = scan;
+    g_featureMask |= scan.feature_mask;
+    g_options.encrypted_entries = scan.has_encrypted_entries;
+    g_settings.names_not_83 = scan.has_long_names;
+
+    if (g_options.installation_mode && scan.has_setup_ins_entry && !scan.has_isdel_entry &&
+        message_box_id(kMsgInstallShield, load_message(kMsgInstallShield),
+                       MB_YESNO | MB_DEFBUTTON2 | MB_ICONERROR) != IDYES)
+        return false;
+    if (scan.has_encrypted_entries && !g_settings.prompts_off && !g_encryptionNoticeShown) {
+        g_encryptionNoticeShown = true;
+        message_box_id(kMsgEncrypted, load_message(kMsgEncrypted), MB_OK | MB_ICONINFORMATION);
+    }
+    std::wstring output = wide(g_options.output_name);
+    if (exists(output) && !g_settings.prompts_off &&
+        message_box_id(kMsgReplace, format_message(kMsgReplace, output.c_str()),
+                       MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    if (!delete_retrying(output)) {
+        show_error_id(kMsgRemoveExe);
+        return false;
+    }
+    return true;
+}
+
+// --- the helper library's callbacks
+
+int QLSE_API cb_zero() { return 0; }
+int QLSE_API cb_one() { return 1; }
+int QLSE_API cb_two() { return 2; }
+int QLSE_API cb_five() { return 5; }
+int QLSE_API cb_status_text(int, const QlseChar* text)
+{
+    if (g_progressWindow && text)
+        SetDlgItemTextW(g_progressWindow, 4001, text);
+    process_pending_messages();
+    return 1;
+}
+int QLSE_API cb_error(int code, const QlseChar* text)
+{
+    show_error_format(kMsgLibraryError, code, text ? text : L"");
+    return 1;
+}
+int QLSE_API cb_message(const QlseChar* text, int quiet)
+{
+    if (!quiet && text)
+        message_box_id(kMsgLibraryError, QlStr(text), MB_OK | MB_ICONERROR);
+    return 1;
+}
+int QLSE_API cb_poll_cancel()
+{
+    process_pending_messages();
+    return g_cancelRequested ? 1 : 0;
+}
+int QLSE_API cb_progress_start(uint32_t total)
+{
+    g_progressTotal = total;
+    if (g_progressWindow) {
+        HWND meter = GetDlgItem(g_progressWindow, 4002);
+        if (meter) {
+            SendMessageW(meter, WM_USER, 0xFFFF, 0);
+            SendMessageW(meter, WM_USER + 2, 0, 0);
+        }
+    }
+    process_pending_messages();
+    return 0;
+}
+int QLSE_API cb_progress_step(uint32_t position)
+{
+    if (g_progressWindow) {
+        HWND meter = GetDlgItem(g_progressWindow, 4002);
+        if (meter)
+            SendMessageW(meter, WM_USER + 2, meter_units(position, g_progressTotal), 0);
+    }
+    process_pending_messages();
+    return 0;
+}
+int QLSE_API cb_message_box(void* owner, const QlseChar* text, const QlseChar* caption, uint32_t type)
+{
+    HWND o = owner ? static_cast<HWND>(owner) : g_progressWindow;
+    return sink_message_box(0, o, QlStr(text ? text : L""), QlStr(caption ? caption : L""), type);
+}
+int QLSE_API cb_status_name(int append)
+{
+    if (g_progressWindow && !append)
+        SetDlgItemTextW(g_progressWindow, 4001, L"");
+    return 0;
+}
+int QLSE_API cb_disk_prompt(int, const QlseChar*, const QlseChar*) { return 2; }
+int QLSE_API cb_disk_prompt_text(const QlseChar*) { return 2; }
+int QLSE_API cb_write_error(const QlseChar* name)
+{
+    show_error_format(kMsgWriteTo, name ? name : L"");
+    return 5;
+}
+int QLSE_API cb_check_name(int, const QlseChar* name, int, const QlseChar* other)
+{
+    if (name == nullptr)
+        return 0;
+    QlStr n(name), o(other ? other : L"");
+    if (qlZipNameCheck(n.Text(), n.Length()) == kQlZipNameOk && (n.HasNonAscii() || o.HasNonAscii()))
+        g_featureMask |= kFeatureUnicode;
+    return 0;
+}
+void QLSE_API cb_assert(const QlseChar* file, int line) { on_library_assert(file, line); }
+void QLSE_API cb_win32_error(const QlseChar* file, int line) { on_library_win32_error(file, line); }
+
+const wchar_t kOutOfMemory[] =
+    L"There is not enough memory available for Quolla to continue.\n\nPlease close some of your "
+    L"other applications or free up some memory another way before trying to run Quolla again.";
+
+void init_zip_callbacks()
+{
+    QlseZipCallbacks t = {};
+    t.unused_1 = cb_zero;
+    t.unused_2 = cb_zero;
+    t.status_text = cb_status_text;
+    t.error = cb_error;
+    t.message = cb_message;
+    t.poll_cancel = cb_poll_cancel;
+    t.progress_start = cb_progress_start;
+    t.progress_step = cb_progress_step;
+    t.idle = cb_zero;
+    t.message_box = cb_message_box;
+    t.status_name = cb_status_name;
+    t.disk_prompt = cb_disk_prompt;
+    t.disk_prompt_text = cb_disk_prompt_text;
+    t.write_error = cb_write_error;
+    t.unused_18 = cb_zero;
+    t.out_of_memory = kOutOfMemory;
+    g_helper->zip_init(t);
+}
+
+void init_unzip_callbacks()
+{
+    QlseUnzipCallbacks t = {};
+    t.none_1 = cb_zero;
+    t.none_2 = cb_zero;
+    t.check_name = cb_check_name;
+    t.error = cb_error;
+    t.none_5 = cb_one;
+    t.none_6 = cb_zero;
+    t.message_box = cb_message_box;
+    t.on_assert = cb_assert;
+    t.on_win32_error = cb_win32_error;
+    t.disk_prompt = cb_disk_prompt;
+    t.none_11 = cb_one;
+    t.none_12 = cb_five;
+    t.none_13 = cb_five;
+    t.none_14 = cb_zero;
+    t.none_15 = cb_zero;
+    t.none_16 = cb_one;
+    t.none_17 = cb_zero;
+    t.none_18 = cb_two;
+    t.out_of_memory = kOutOfMemory;
+    g_helper->unzip_init(t);
+}
+
+bool test_zip_with_helper(const std::wstring& zip)
+{
+    init_unzip_callbacks();
+    QlseUnzipBlock block = {};
+    block.test_mode = 1;
+    block.quiet = 1;
+    block.zip_name = zip.c_str();
+    block.no_output = 1;
+    int result = g_helper->unzip(&block);
+    return result == 0 || result == 1;
+}
+
+// --- the configuration block
+
+std::wstring trimmed(const QlStr& s)
+{
+    std::wstring w = wide(s);
+    size_t a = w.find_first_not_of(L" \t\r\n");
+    if (a == std::wstring::npos)
+        return std::wstring();
+    size_t b = w.find_last_not_of(L" \t\r\n");
+    return w.substr(a, b - a + 1);
+}
+
+std::wstring trim_command_end(const QlStr& s)
+{
+    std::wstring w = wide(s);
+    size_t b = w.find_last_not_of(L" \t\r\n");
+    return b == std::wstring::npos ? std::wstring() : w.substr(0, b + 1);
+}
+
+bool inf_program(const std::wstring& program)
+{
+    return _wcsicmp(extension_of(program).c_str(), L"inf") == 0;
+}
+
+// The first token of a command, unquoted, and the rest of the line.
+void split_command(const std::wstring& command, std::wstring* program, std::wstring* arguments)
+{
+    size_t i = command.find_first_not_of(L" \t");
+    program->clear();
+    arguments->clear();
+    if (i == std::wstring::npos)
+        return;
+    size_t end;
+    if (command[i] == L'"') {
+        size_t close = command.find(L'"', i + 1);
+        end = close == std::wstring::npos ? command.size() : close + 1;
+        *program = command.substr(i + 1, (close == std::wstring::npos ? command.size() : close) - i - 1);
+    } else {
+        end = command.find_first_of(L" \t", i);
+        if (end == std::wstring::npos)
+            end = command.size();
+        *program = command.substr(i, end - i);
+    }
+    size_t rest = command.find_first_not_of(L" \t", end);
+    if (rest != std::wstring::npos)
+        *arguments = command.substr(rest);
+}
+
+SfxText to_text(const std::wstring& w) { return SfxText(w.begin(), w.end()); }
+
+}  // namespace
+
+std::wstring build_option_string(const SfxOptions& o, const SfxBuildSettings& s)
+{
+    std::wstring out;
+    if (o.option_3)
+        out += L"-3 ";
+    if (s.custom_stub)
+        out += L"-f " + wide(s.custom_stub_path) + L" ";
+    else {
+        out += L"-win32 ";
+        if (!o.pe_section)
+            out += L"-noac ";
+    }
+    if (o.installation_mode)
+        out += L"-setup ";
+    if (o.dialog_text.HasText())
+        out += o.dialog_text_file.HasText() ? L"-t* " : L"-t ";
+    if (o.about_text.HasText())
+        out += o.about_text_file.HasText() ? L"-a* " : L"-a ";
+    if (o.icon_file.HasText())
+        out += L"-i* ";
+    if (o.greeting_text.HasText()) {
+        out += L"-m";
+        if (o.greeting_buttons)
+            out += o.greeting_ok_cancel ? L"okcancel" : L"yesno";
+        out += o.greeting_file.HasText() ? L"* " : L" ";
+    }
+    if (o.title_on_setup_button)
+        out += L"-sta ";
+    else if (o.title_given)
+        out += L"-st ";
+    if (o.wait_name.HasText()) {
+        if (o.wait_name.EqualsNoCase(QL("_ISDEL")) || o.wait_name.EqualsNoCase(QL("_DELIS")))
+            out += L"-ishield ";
+        else
+            out += L"-wait " + wide(o.wait_name) + L" ";
+    }
+    out += o.language == 0 ? L"-le " : o.language == 1 ? L"-lg " : L"-lf ";
+    if (o.argv0)
+        out += L"-argv0 ";
+    if (o.no_crc)
+        out += L"-nocrc ";
+    if (o.auto_unzip)
+        out += L"-auto ";
+    if (o.silent)
+        out += L"-silent ";
+    if (o.option_k)
+        out += L"-k ";
+    if (s.comment_on && s.comment_file.HasText())
+        out += L"-z* ";
+    if (o.default_folder.HasText())
+        out += L"-d* ";
+    out += o.overwrite ? L"-overwrite " : L"-nooverwrite ";
+    out += o.run_as_admin ? L"-runasadmin " : L"-runasuser ";
+    if (o.spanning) {
+        if (o.zip_behind_stub)
+            out += L"-spanexe ";
+        else
+            out += std::wstring(L"-spanzip ") + static_cast<wchar_t>(o.spanning_drive) + L": ";
+    }
+    if (o.wipe_disks)
+        out += L"-wipedisk ";
+    std::wstring command = trim_command_end(o.command);
+    if (!command.empty())
+        out += L"-c " + command + L" ";
+    return out;
+}
+
+SfxConfigBlock assemble_config_texts(const SfxOptions& o, const SfxBuildSettings& s, uint32_t* command_flags)
+{
+    SfxConfigBlock block;
+    std::wstring command = trim_command_end(o.command);
+    std::wstring program, arguments;
+    split_command(command, &program, &arguments);
+    *command_flags = 0;
+    if (!o.installation_mode)
+        *command_flags |= kSfxFlagCommandSplit;
+    if (!program.empty() && inf_program(program))
+        *command_flags |= kSfxFlagCommandSplit | kSfxFlagInstallInf;
+    std::wstring title = o.title_given ? wide(o.title) : std::wstring();
+    std::wstring options = build_option_string(o, s);
+    if (o.installation_mode) {
+        block.field[SfxInstallField::About] = to_text(wide(o.about_text));
+        block.field[SfxInstallField::Command] = to_text(command);
+        block.field[SfxInstallField::DialogText] = to_text(wide(o.dialog_text));
+        block.field[SfxInstallField::Title] = to_text(title);
+        block.field[SfxInstallField::Greeting] = to_text(wide(o.greeting_text));
+        block.field[SfxInstallField::Options] = to_text(options);
+    } else {
+        block.field[SfxStandardField::Folder] = to_text(trimmed(o.default_folder));
+        block.field[SfxStandardField::Program] = to_text(program);
+        block.field[SfxStandardField::Arguments] = to_text(arguments);
+        block.field[SfxStandardField::Greeting] = to_text(wide(o.greeting_text));
+        block.field[SfxStandardField::Title] = to_text(title);
+        block.field[SfxStandardField::About] = to_text(wide(o.about_text));
+        block.field[SfxStandardField::Options] = to_text(options);
+    }
+    return block;
+}
+
+uint32_t header_flags(const SfxOptions& o, const SfxBuildSettings& s, bool encrypted, bool long_names,
+                      bool pe_section)
+{
+    uint32_t f = 0;
+    if (o.option_3) f |= kSfxFlagOption3;
+    if (o.overwrite) f |= kSfxFlagOverwrite;
+    if (o.wait_name.HasText()) f |= kSfxFlagWait;
+    if (long_names && !s.prompts_off) f |= kSfxFlagLongNames;
+    if (o.title_given) f |= kSfxFlagTitle;
+    if (s.manual_wait) f |= kSfxFlagManualWait;
+    if (s.oem) f |= kSfxFlagOem;
+    if (encrypted) f |= kSfxFlagEncrypted;
+    if (o.auto_unzip) f |= kSfxFlagAuto;
+    if (o.option_k) f |= kSfxFlagOptionK;
+    if (pe_section) f |= kSfxFlagPeSection;
+    if (o.spanning) f |= kSfxFlagSpanning;
+    if (s.no_about_button) f |= kSfxFlagNoAbout;
+    if (o.spanning && o.zip_behind_stub) f |= kSfxFlagZipOnFirstDisk;
+    if (o.title_on_setup_button) f |= kSfxFlagTitleCaption;
+    if (o.greeting_buttons) f |= kSfxFlagGreetingButtons;
+    if (o.greeting_buttons && o.greeting_ok_cancel) f |= kSfxFlagGreetingOkCancel;
+    if (o.argv0) f |= kSfxFlagPassArgv0;
+    if (o.silent) f |= kSfxFlagSilent;
+    return f;
+}
+
+namespace {
+
+uint32_t needs_unicode_word(const SfxOptions& o)
+{
+    uint32_t word = 0;
+    auto mark = [&](uint32_t bit, const QlStr& text) {
+        if (text.HasText() && text.HasNonAscii())
+            word |= bit;
+    };
+    mark(kUnicodeGreeting, o.greeting_text);
+    if (o.title_given)
+        mark(kUnicodeTitle, o.title);
+    mark(kUnicodeAbout, o.about_text);
+    mark(kUnicodeCommand, o.command);
+    mark(kUnicodeZipName, o.zip_name);
+    if (o.installation_mode)
+        mark(kUnicodeDialogText, o.dialog_text);
+    else
+        mark(kUnicodeDefaultFolder, o.default_folder);
+    return word;
+}
+
+// Writes the comment file where the end record's comment begins and cuts
+// the file behind it; the comment is read and checked before a byte changes.
+void append_comment(File& out, SfxHeader* header)
+{
+    const uint32_t kLimit = 8192;
+    std::wstring name = wide(g_settings.comment_file);
+    File comment(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint64_t comment_size = comment.open() ? comment.size() : 0;
+    std::vector<uint8_t> text(static_cast<size_t>(comment_size < kLimit ? comment_size : 0) + 4, 0);
+    if (!comment.open() || comment_size > kLimit ||
+        (comment_size > 0 && !comment.read(text.data(), static_cast<uint32_t>(comment_size)))) {
+        show_error_id(kMsgCommentFailed);
+        return;
+    }
+    uint64_t size = out.size();
+    size_t tail_size = static_cast<size_t>(size < kZipEndSearchSize ? size : kZipEndSearchSize);
+    std::vector<uint8_t> tail(tail_size);
+    int64_t record = -1;
+    if (tail_size >= 22 && out.seek(size - tail_size) && out.read(tail.data(), static_cast<uint32_t>(tail_size)))
+        record = find_end_record(tail.data(), tail_size, size);
+    if (record < 0) {
+        show_error_id(kMsgCommentFailed);
+        return;
+    }
+    uint8_t length[2];
+    zip_put16(length, static_cast<uint16_t>(comment_size));
+    uint64_t at = static_cast<uint64_t>(record) + 22;
+    if (!out.seek(static_cast<uint64_t>(record) + 20) || !out.write(length, 2) ||
+        (comment_size > 0 && !out.write(text.data(), static_cast<uint32_t>(comment_size))) ||
+        !SetEndOfFile(out.get())) {
+        show_error_id(kMsgCommentFailed);
+        return;
+    }
+    header->comment_offset = static_cast<uint32_t>(at);
+    uint32_t lines = 0, longest = 0, run = 0;
+    for (uint64_t i = 0; i < comment_size; ++i) {
+        if (text[i] == '\n') {
+            ++lines;
+            if (run > longest)
+                longest = run;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    header->comment_lines = static_cast<uint8_t>(lines > 255 ? 255 : lines);
+    header->comment_longest_line = static_cast<uint8_t>(longest > 255 ? 255 : longest);
+}
+
+// The file steps. Every failure has shown its message.
+bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip, const std::wstring& output)
+{
+    g_cancelRequested = false;
+    {
+        File z(CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!z.open())
+            refuse(kMsgOpenZip);
+        if (!zip_fits_2gb(z.size(), stub_size))
+            refuse(kMsgTooLarge2gb);
+        scan_open_file(z, zip);
+    }
+    File out(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+    if (!out.open())
+        refuse(kMsgOpenExe);
+    bool ok = false;
+    try {
+        if (!out.write(stub, stub_size))
+            refuse_format(kMsgWriteExe, output);
+        // The stub image as written (icon and manifest would change it here).
+        uint64_t s = out.size();
+        std::vector<uint8_t> image(static_cast<size_t>(s));
+        if (!out.seek(0) || !out.read(image.data(), static_cast<uint32_t>(s)))
+            refuse(kMsgSeekExe);
+
+        uint32_t command_flags = 0;
+        SfxConfigBlock texts = assemble_config_texts(g_options, g_settings, &command_flags);
+        std::vector<uint8_t> packed;
+        if (pack_config_block(texts, &packed) != SfxConfigStatus::Ok)
+            refuse(kMsgTextsTooLong);
+        uint8_t compressed[kSfxCompressCapacity];
+        size_t compressed_size = 0;
+        SfxCompressResult c = compress_to_memory(compressed, sizeof compressed, packed.data(), packed.size(),
+                                                 &compressed_size);
+        if (c == kSfxCompressOutputTooSmall)
+            refuse(kMsgTextsTooLong);
+        if (c != kSfxCompressOk || compressed_size <= kSfxCompressPrefixSize)
+            refuse(kMsgCompressFailed);
+        uint32_t b = static_cast<uint32_t>(compressed_size - kSfxCompressPrefixSize);
+        if (!out.seek(s) || !out.write(compressed + kSfxCompressPrefixSize, b))
+            refuse_format(kMsgWriteExe, output);
+
+        size_t e = find_sfx_header(image.data(), image.size());
+        if (e == kSfxHeaderNotFound)
+            refuse(kMsgInternal3);
+        SfxHeader header;
+        read_sfx_header(image.data(), image.size(), e, &header);
+        if (!sfx_header_version_supported(header))
+            refuse(kMsgOldHeader);
+        out.close();
+
+        // The library opens the target itself.
+        HANDLE probe = open_retrying(output, GENERIC_READ, 0, OPEN_EXISTING);
+        if (probe == INVALID_HANDLE_VALUE)
+            refuse(kMsgOpenExe);
+        CloseHandle(probe);
+        init_zip_callbacks();
+        QlseSplitBlock split = {};
+        split.mode = g_options.spanning ? kQlseSplitSpan : kQlseSplitAppend;
+        split.source_zip = zip.c_str();
+        split.target = output.c_str();
+        g_helper->zipsplit(&split);
+        if (g_cancelRequested || split.result != 0)
+            throw kThrowRefused;
+
+        out.reset(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING));
+        if (!out.open())
+            refuse(kMsgOpenExe);
+        if (g_settings.comment_on && g_settings.comment_file.HasText())
+            append_comment(out, &header);
+
+        uint32_t archive_offset = static_cast<uint32_t>(s + b);
+        ZipScanResult rescan;
+        if (!out.seek(archive_offset))
+            refuse(kMsgSeekExe);
+        rescan = scan_open_file(out, output);
+
+        bool pe_section = g_options.pe_section && g_options.format == 0 && !g_options.spanning;
+        header.stub_length = static_cast<uint32_t>(s);
+        header.archive_offset = archive_offset;
+        header.end_record_offset = rescan.end_record_offset;
+        header.total_size = rescan.total_size;
+        header.crc32 = 0;
+        header.flags = header_flags(g_options, g_settings, g_scan.has_encrypted_entries,
+                                    g_scan.has_long_names, pe_section) | command_flags;
+        header.written_marker = kSfxWrittenMarker;
+        set_sfx_wait_name(&header, wide(g_options.wait_name).empty() ? nullptr : g_options.wait_name.ToAnsi());
+        uint32_t entry = 0;
+        if (!entry_point_rva(image.data(), image.size(), &entry))
+            refuse(kMsgInternal3);
+        header.entry_point = entry;
+        uint8_t record[kSfxHeaderSize];
+        write_sfx_header(header, record, sizeof record, 0);
+        if (!out.seek(e) || !out.write(record, kSfxHeaderSize))
+            refuse(kMsgUpdateExe);
+
+        if (pe_section) {
+            uint64_t size = out.size();
+            size_t head_size = static_cast<size_t>(size < 0x10000 ? size : 0x10000);
+            if (head_size > s)
+                head_size = static_cast<size_t>(s);
+            std::vector<uint8_t> head(head_size);
+            PeSectionPlan plan;
+            if (!out.seek(0) || !out.read(head.data(), static_cast<uint32_t>(head_size)) ||
+                plan_data_section(head.data(), head_size, size, s, &plan) != PeSectionFault::Ok ||
+                !out.seek(0) || !out.write(head.data(), static_cast<uint32_t>(head_size)))
+                refuse(kMsgSegmentTable);
+            std::vector<uint8_t> zeros(static_cast<size_t>(plan.pad));
+            if (plan.pad > 0 && (!out.seek(size) || !out.write(zeros.data(), static_cast<uint32_t>(plan.pad))))
+                refuse(kMsgSegmentTable);
+        }
+
+        std::vector<uint8_t> head(archive_offset);
+        if (!out.seek(0) || !out.read(head.data(), archive_offset))
+            refuse(kMsgReadExe);
+        uint32_t crc = 0;
+        if (!sfx_head_crc(head.data(), head.size(), header.flags, &crc))
+            refuse(kMsgInternal3);
+        if (g_options.no_crc || g_options.spanning)
+            crc = 0;
+        uint8_t crc_bytes[4];
+        zip_put32(crc_bytes, crc);
+        if (!out.seek(e + kSfxCrcFieldOffset) || !out.write(crc_bytes, 4))
+            refuse(kMsgUpdateExe);
+
+        // The stub checks the end record at start: a file it would refuse
+        // is a failed build.
+        if (!g_options.spanning) {
+            uint8_t sig[4];
+            if (!out.seek(header.end_record_offset) || !out.read(sig, 4))
+                refuse(kMsgInternal13);
+            uint32_t v = zip_get32(sig);
+            if (v != kZipEndSig && v != kZipSpannedEndSig)
+                refuse(kMsgZipChanged);
+        }
+        ok = true;
+    } catch (...) {
+        out.close();
+        DeleteFileW(output.c_str());
+        throw;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int build_sfx(HWND wizard)
+{
+    g_progressWindow = wizard;
+    g_featureMask = 0;
+    if (g_helper == nullptr)
+        return 0;
+    if (!check_zip_and_target(wide(g_options.zip_name)))
+        return 0;
+    std::wstring zip = wide(g_options.zip_name);
+    std::wstring output = wide(g_options.output_name);
+    if (!test_zip_with_helper(zip))
+        return 0;
+
+    std::vector<uint8_t> custom;
+    const uint8_t* stub = nullptr;
+    uint32_t stub_size = 0;
+    if (g_settings.custom_stub) {
+        File f(CreateFileW(wide(g_settings.custom_stub_path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!f.open())
+            refuse(kMsgOpenHeader);
+        uint64_t size = f.size();
+        if (size == 0 || size > 0x4000000)
+            refuse(kMsgReadExternalHeader);
+        custom.resize(static_cast<size_t>(size));
+        if (!f.read(custom.data(), static_cast<uint32_t>(size)))
+            refuse(kMsgReadExternalHeader);
+        stub = custom.data();
+        stub_size = static_cast<uint32_t>(size);
+    } else {
+        const StubVariant* row = choose_stub_variant(stub_variants, g_options.installation_mode,
+                                                     g_options.language, g_featureMask,
+                                                     needs_unicode_word(g_options));
+        if (row == nullptr) {
+            report_assertion("build", 5337);
+            return 0;
+        }
+        HRSRC resource = FindResourceW(nullptr, L"SFXHDR", row->type_name);
+        if (resource == nullptr)
+            refuse(kMsgInternal1);
+        HGLOBAL loaded = LoadResource(nullptr, resource);
+        stub = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+        if (stub == nullptr)
+            refuse(kMsgInternal2);
+        stub_size = SizeofResource(nullptr, resource);
+    }
+    return write_sfx(stub, stub_size, zip, output) ? 1 : 0;
+}
+
+int build_sfx_guarded(HWND wizard)
+{
+    try {
+        return build_sfx(wizard);
+    } catch (...) {
+        g_progressWindow = nullptr;
+        return 0;
+    }
+}

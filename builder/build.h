@@ -1,0 +1,74 @@
+// The build: from the Zip named in the option record to the self-extracting
+// executable, through the scan, the stub choice, the configuration block,
+// the helper library's append, the header record, the PE section and the CRC.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+#include "builder/sfxconfig.h"
+#include "builder/sfxoptions.h"
+
+// 1 when the file was made, 0 on failure or cancel; never throws.
+int build_sfx_guarded(HWND wizard);
+int build_sfx(HWND wizard);
+
+// The eight texts of the configuration block and the header flags that the
+// command decides (command split, "inf"), from the option record.
+SfxConfigBlock assemble_config_texts(const SfxOptions& options, const SfxBuildSettings& settings,
+                                     uint32_t* command_flags);
+// The option string: the build's options in switch form.
+std::wstring build_option_string(const SfxOptions& options, const SfxBuildSettings& settings);
+// The header flags of the option record and the scan.
+uint32_t header_flags(const SfxOptions& options, const SfxBuildSettings& settings,
+                      bool encrypted_entries, bool long_names, bool pe_section);
+
+// The meter holds 16-bit words: a byte position and total scaled to them.
+inline uint16_t meter_units(uint64_t value, uint64_t total)
+{
+    if (total == 0)
+        return 0;
+    if (value > total)
+        value = total;
+    return static_cast<uint16_t>(value * 0xFFFFull / total);
+}
+
+// Builder messages of the build (builder/build_en.rc).
+enum BuildMessage {
+    kMsgReadError = 1018,
+    kMsgNoHeaderMemory = 1029,
+    kMsgReadExternalHeader = 1030,
+    kMsgOpenHeader = 1031,
+    kMsgInternal1 = 1032,
+    kMsgInternal2 = 1033,
+    kMsgInternal3 = 1034,
+    kMsgCompressFailed = 1035,
+    kMsgWriteExe = 1036,
+    kMsgExtension = 1039,
+    kMsgZipNotFound = 1040,
+    kMsgOpenZip = 1043,
+    kMsgReplace = 1045,
+    kMsgRemoveExe = 1046,
+    kMsgOpenExe = 1047,
+    kMsgOldHeader = 1051,
+    kMsgOpenZipReading = 1053,
+    kMsgReadExe = 1058,
+    kMsgSeekExe = 1059,
+    kMsgUpdateExe = 1060,
+    kMsgUpdateExeRetry = 1061,
+    kMsgInternal13 = 1066,
+    kMsgZipChanged = 1067,
+    kMsgZipName = 1073,
+    kMsgLibraryError = 1080,
+    kMsgCommentFailed = 4170,
+    kMsgInstallShield = 4840,
+    kMsgEncrypted = 5060,
+    kMsgSegmentTable = 6010,
+    kMsgWriteTo = 6130,
+    kMsgLastPart = 6325,
+    kMsgIncomplete = 6326,
+    kMsgTooLarge2gb = 6329,
+    kMsgTextsTooLong = 6340,
+};

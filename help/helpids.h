@@ -1,0 +1,24 @@
+// The help ids the builder opens its help file by, one topic each.
+#define IDH_CONTENTS 1
+#define IDH_WIZ_WELCOME 108
+#define IDH_WIZ_PANEL1 101
+#define IDH_WIZ_SPANN_CHECK 117
+#define IDH_WIZ_SPANN 116
+#define IDH_WIZ_GETFILE 102
+#define IDH_WIZ_GETDIZ 112
+#define IDH_WIZ_GETDIR 103
+#define IDH_WIZ_COMMAND 104
+#define IDH_WIZ_PROMISC 111
+#define IDH_WIZ_PROCMD 109
+#define IDH_WIZ_PROFILES 110
+#define IDH_WIZ_GETABOUT 118
+#define IDH_WIZ_GETICO 115
+#define IDH_WIZ_MISC 105
+#define IDH_WIZ_GENERIC 113
+#define IDH_WIZ_TEST 107
+#define IDH_WIZ_DONE 121
+#define IDH_DISK_PROMPT 120
+#define IDH_SPAN_DRIVE 9999
+#define IDH_DIALOG_TYPE2 894
+#define IDH_DIALOG_TYPE3 896
+#define IDH_DIALOG_TYPE4 898
