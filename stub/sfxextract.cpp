@@ -48,7 +48,7 @@ int sfx_extract_all(const QlStr& unzip_folder)
     settings.spanned = g_sfx.spanned;
     settings.parts_are_executables = g_sfx.zip_on_first_disk;
     settings.silent = g_sfx.silent;
-    settings.meter_in_use = g_sfx.meter_in_use;
+    settings.live_meter_in_use = &g_sfx.meter_in_use;
     settings.decode_buffer = g_sfx.decode_buffer;
     settings.decode_buffer_size = g_sfx.decode_buffer != nullptr ? kDecodeBufferSize : 0;
     settings.decoders = sfx_variant_decoders();

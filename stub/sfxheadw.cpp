@@ -11,6 +11,7 @@
 #include "common/QlGutz.h"
 #include "stub/qlutil.h"
 #include "stub/sfxres.h"
+#include "stub/sfxdialog.h"
 #include "stub/sfxstub.h"
 #include "stub/sfxswitch.h"
 
@@ -251,6 +252,8 @@ int run_stub()
     detect_windows_version();
     g_sfx.wait_cursor = LoadCursorW(nullptr, IDC_WAIT);
     g_sfx.arrow_cursor = LoadCursorW(nullptr, IDC_ARROW);
+    // Dialog 100 carries the meter as a control: the class must exist first.
+    register_meter_class(GetModuleHandleW(nullptr));
     QlStr module = module_path(512);
     if (module.HasText())
         SetCurrentDirectoryW(folder_part(module).Text());

@@ -232,8 +232,3 @@ void free_password()
     g_sfx.password = nullptr;
 }
 
-namespace {
-// Dialog 100 carries the meter as a control, so the class must exist before
-// any dialog does: it is registered as the program loads.
-const bool g_meter_registered = register_meter_class(GetModuleHandleW(nullptr));
-}  // namespace

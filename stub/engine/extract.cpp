@@ -156,9 +156,19 @@ uint32_t refill_input(ExtractionState& s)
     return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
+namespace {
+
+bool meter_in_use(const ExtractionState& s)
+{
+    const SfxExtractSettings& settings = *s.settings;
+    return settings.live_meter_in_use != nullptr ? *settings.live_meter_in_use : settings.meter_in_use;
+}
+
+}  // namespace
+
 void show_meter(ExtractionState& s)
 {
-    if (!s.settings->silent && s.settings->meter_in_use)
+    if (!s.settings->silent && meter_in_use(s))
         s.host->show_progress(meterPercent(s));
 }
 
@@ -327,7 +337,7 @@ void decompress_entry(ExtractionState& s)
     s.crc = kCrc32Preset;
     create_output_file(s);
     if (s.entry.compressed_size > 0) {
-        if (!s.settings->silent && !s.settings->meter_in_use)
+        if (!s.settings->silent && !meter_in_use(s))
             s.host->show_unzipping(s.output_name);
         decode(s);
     }

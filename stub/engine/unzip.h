@@ -179,6 +179,9 @@ struct SfxExtractSettings {
     bool parts_are_executables = false;
     bool silent = false;
     bool meter_in_use = false;
+    // When set, the meter's state as it is now: the dialog may show the
+    // meter in the middle of an extraction (meter_in_use is then ignored).
+    const bool* live_meter_in_use = nullptr;
     uint8_t* decode_buffer = nullptr;  // 1 MiB, for the decoders that hand on blocks
     uint32_t decode_buffer_size = 0;
     SfxDecoders decoders;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -110,7 +111,12 @@ public:
         return a;
     }
     bool poll_user_abort() override { return abort_at_write > 0 && writes >= abort_at_write; }
-    void show_unzipping(const QlStr& output_name) override { unzipping.push_back(utf8(output_name)); }
+    void show_unzipping(const QlStr& output_name) override
+    {
+        unzipping.push_back(utf8(output_name));
+        if (on_unzipping)
+            on_unzipping();
+    }
     void show_progress(uint32_t percent) override { progress.push_back(percent); }
 
     // --- spanning: disk n is parts[n - 1]; 0 the last
@@ -155,6 +161,7 @@ public:
     std::vector<SfxMessage> questions;
     std::deque<SfxAnswer> answers;
     std::vector<std::string> unzipping;
+    std::function<void()> on_unzipping;  // called after each status line
     std::vector<uint32_t> progress;
     std::vector<uint16_t> disks;
 };

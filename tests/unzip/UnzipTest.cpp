@@ -357,6 +357,17 @@ TEST(UnzipWalk, MeterStaysWithinItsRange)
         EXPECT_EQ(x.host.progress.back(), c.last_percent) << c.total;
         EXPECT_TRUE(x.host.unzipping.empty()) << "no status line while the meter is in use";
     }
+    // The dialog may show the meter in the middle of a run: the engine
+    // follows the live flag from then on.
+    bool shown = false;
+    Extraction live(archive({stored("a.bin", sample(10)), stored("b.bin", sample(0x30000))}));
+    live.settings.meter_in_use = false;
+    live.settings.live_meter_in_use = &shown;
+    live.host.on_unzipping = [&shown] { shown = true; };
+    ASSERT_EQ(live.run(), kSfxExtractDone);
+    EXPECT_EQ(live.host.unzipping.size(), 1u) << "the status line until the meter shows";
+    EXPECT_EQ(live.host.progress.size(), 2u);
+
     Extraction silent(archive({stored("a.bin", sample(0x30000))}));
     silent.settings.meter_in_use = true;
     silent.settings.silent = true;
