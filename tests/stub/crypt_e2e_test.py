@@ -38,11 +38,12 @@ LEAVE_PASSWORD = ["window", "caption " + PASSWORD_DIALOG, "leave"]
 
 
 def cancelled(run):
-    """The password dialog came and no message followed it. Whether the robot
-    records the main dialog first depends on how soon the driver presses."""
+    """No message followed Cancel in the password dialog. The driver waits for
+    that dialog before it presses Cancel (a run where it never comes ends at
+    the deadline); the robot only watches, and may miss a dialog the driver
+    closes at once, so its list is not asked for the dialog itself."""
     captions = [w["caption"] for w in run.windows]
-    faults = [] if PASSWORD_DIALOG in captions else ["no password dialog: %r" % captions]
-    return faults + ["a box after Cancel: %r" % c for c in captions if c == CAPTION]
+    return ["a box after Cancel: %r" % c for c in captions if c == CAPTION]
 
 
 CANCEL_THEN_CLOSE = ["waitfor", PASSWORD_DIALOG, "click", PASSWORD_DIALOG, "2", "click", "{exe}", "2"]
@@ -60,8 +61,8 @@ GROUPS = {
             windows=[(DIALOG, "To unzip"), (PASSWORD_DIALOG, "password"), (CAPTION, TEXT_WRONG_PASSWORD)],
             check=NOTHING_OUT),
         aes("AES128", name="standard, AES-128: Cancel unzips nothing", stub="std-aes-en",
-            mode="standard", entries=STANDARD_ENTRIES, password="Quolla secret", pack=standard(flags=FLAG_ENCRYPTED),
-            processes=3, driver=["waitenabled", "{exe}", "click", "{exe}", "1"] + CANCEL_THEN_CLOSE,
+            mode="standard", entries=STANDARD_ENTRIES, password="Quolla secret", pack=standard(flags=FLAG_AUTO | FLAG_ENCRYPTED),
+            processes=3, driver=CANCEL_THEN_CLOSE,
             script=LEAVE_PASSWORD + LEAVE_DIALOG, check=all_of(cancelled, NOTHING_OUT)),
         aes("AES128", name="install, AES-128: the right password runs the setup", stub="inst-aes-en",
             entries=SETUP_ENTRIES, password="Quolla secret", processes=3,
@@ -69,14 +70,14 @@ GROUPS = {
             script=answer_password("Quolla secret") + LEAVE_DIALOG,
             windows=[(DIALOG, "Press Setup"), (PASSWORD_DIALOG, "Please type the &password:")],
             check=setup_ran("setup.exe sleep 100")),
-        aes("AES192", name="install, AES-192: a wrong password, 1006, no setup", stub="inst-aes-en",
+        aes("AES256", name="install, AES-256: a wrong password, 1006, no setup", stub="inst-aes-en",
             entries=SETUP_ENTRIES, password="Quolla secret",
             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED),
             script=answer_password("wrong") + LEAVE_DIALOG,
             windows=[(DIALOG, "Press Setup"), (PASSWORD_DIALOG, "password"),
                      (CAPTION, TEXT_WRONG_PASSWORD)],
             check=lambda run: ["the setup ran"] if run.fake else []),
-        aes("AES192", name="install, AES-192: Cancel, no setup", stub="inst-aes-en",
+        aes("AES128", name="install, AES-128: Cancel, no setup", stub="inst-aes-en",
             entries=SETUP_ENTRIES, password="Quolla secret",
             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED),
             processes=3, driver=CANCEL_THEN_CLOSE, script=LEAVE_PASSWORD + LEAVE_DIALOG,

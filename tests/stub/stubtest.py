@@ -526,7 +526,7 @@ GROUPS.update({
     "standard": [
         Case("AUTO with a quoted folder that has a blank", stub="std-basic-en", mode="standard",
              entries=STANDARD_ENTRIES, pack=standard(folder="C:\\Unused"), args='/AUTO "{dir}\\out dir"',
-             windows=None,  # the dialog may close before the robot sees it
+             windows=[(DIALOG, "To unzip all files in")],
              check=files_are({"out dir/readme.txt": "read me", "out dir/sub/b.txt": "bee"})),
         Case("Unzip: the count, then the program run when done in the folder", processes=3,
              stub="std-basic-en", mode="standard", entries=STANDARD_ENTRIES + [("fake.exe", FAKE)],

@@ -250,11 +250,21 @@ bool canPress(HWND control)
     return IsWindowVisible(control) && IsWindowEnabled(control);
 }
 
-// A click through the button's own code, as a user's: check boxes toggle and
-// the dialog gets BN_CLICKED. Posted, so that a modal box it opens cannot
-// hold the robot.
+// A click as a user's: check boxes and radio buttons go through the button's
+// own code, so that they toggle; a push button's BN_CLICKED goes straight to
+// its dialog, because a click simulated on the button is lost when the
+// button loses the mouse capture between its press and its release (a window
+// that activates at that moment). Posted, so that a modal box it opens
+// cannot hold the robot.
 void click(HWND control)
 {
+    LONG type = GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK;
+    HWND parent = GetParent(control);
+    if ((type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) && parent != nullptr) {
+        WPARAM command = MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(control)), BN_CLICKED);
+        PostMessageW(parent, WM_COMMAND, command, reinterpret_cast<LPARAM>(control));
+        return;
+    }
     PostMessageW(control, BM_CLICK, 0, 0);
 }
 
