@@ -198,8 +198,13 @@ private:
         } else if (!skip(m_in, compressed)) {
             return kZipScanReadError;
         }
-        if ((flags & kFlagDeferred) && !skip(m_in, 16))
-            return kZipScanReadError;
+        // The descriptor: CRC and both sizes, behind a signature that some
+        // writers leave out.
+        if (flags & kFlagDeferred) {
+            uint8_t first[4];
+            if (!read_exact(m_in, first, 4) || !skip(m_in, zip_get32(first) == kZipDescriptorSig ? 12 : 8))
+                return kZipScanReadError;
+        }
 
         switch (method) {
         case 0:

@@ -32,6 +32,7 @@ struct Entry {
     Bytes extra;
     uint16_t version_needed = 20;
     bool deferred = false;  // sizes 0 in the local header, descriptor behind
+    bool descriptor_signature = true;
     Bytes raw;              // the compressed bytes when not stored
     uint32_t size = 0;      // uncompressed size when raw is given
 };
@@ -78,8 +79,9 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "
         append(zip, text(e.name));
         append(zip, e.extra);
         append(zip, stored);
-        if (e.deferred) {
-            put32(zip, 0x08074B50);
+        if (flags & 0x8) {
+            if (e.descriptor_signature)
+                put32(zip, 0x08074B50);
             put32(zip, crc);
             put32(zip, static_cast<uint32_t>(stored.size()));
             put32(zip, size);
@@ -266,6 +268,19 @@ TEST(ZipScan, DeferredSizesFoundAcrossChunkEdges)
         EXPECT_EQ(kZipScanOk, s.fault) << length;
         EXPECT_EQ(zip.size() - 22, s.result.end_record_offset) << length;
     }
+}
+
+TEST(ZipScan, DescriptorWithoutSignatureAfterKnownSizes)
+{
+    // As the helper library leaves an entry: real sizes in the local header,
+    // bit 3 still set, and a descriptor of 12 bytes with no signature.
+    Entry e = deflated("late.txt", "late late late");
+    e.flags = 0x8;
+    e.descriptor_signature = false;
+    Bytes zip = make_zip({e, deflated("after.txt", "after")});
+    Scanned s = scan(zip);
+    EXPECT_EQ(kZipScanOk, s.fault);
+    EXPECT_EQ(zip.size() - 22, s.result.end_record_offset);
 }
 
 TEST(ZipScan, EndRecordSearchIgnoresSignaturesInComments)
