@@ -5,13 +5,12 @@ that must come out of it or the message the extraction must end with."""
 import io
 import os
 import random
-import shutil
-import subprocess
 import sys
 import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wavpack'))
+import zipwriter  # noqa: E402
 from zipwriter import read_entries, write_case  # noqa: E402
 
 INVALID_DATA = 1107      # "Invalid compressed data to expand (LZMA decode) the file"
@@ -45,16 +44,7 @@ def mixed(size, seed):
 
 def seven_zip(files, option):
     """The entries 7z makes of `files` (name -> bytes) with method option `option`."""
-    work = tempfile.mkdtemp()
-    try:
-        for name, data in files.items():
-            with open(os.path.join(work, name), 'wb') as f:
-                f.write(data)
-        subprocess.run(['7z', 'a', '-tzip', option, '-mx=5', 'out.zip'] + list(files),
-                       cwd=work, check=True, stdout=subprocess.DEVNULL)
-        return read_entries(os.path.join(work, 'out.zip'))
-    finally:
-        shutil.rmtree(work)
+    return zipwriter.seven_zip(files, [option, '-mx=5'])
 
 
 def python_zip(files):

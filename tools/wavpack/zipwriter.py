@@ -1,7 +1,11 @@
 """A small Zip writer for fixtures: entries of any method, written from their
 raw (already compressed) data, and a reader that takes the entries of an
 archive another tool made, so that cases can patch or cut them."""
+import os
+import shutil
 import struct
+import subprocess
+import tempfile
 import zlib
 from dataclasses import dataclass
 
@@ -67,3 +71,23 @@ def write_case(outdir, case, entries, plain=None, fail=None):
     for name, data in plain.items():
         with open(os.path.join(tree, name), 'wb') as f:
             f.write(data)
+
+
+def seven_zip(files, options, method=None):
+    """The entries 7z writes for `files` (name -> bytes) with its `options`
+    (a list of switches); with `method`, every entry must have come out with
+    that method number."""
+    work = tempfile.mkdtemp()
+    try:
+        for name, data in files.items():
+            with open(os.path.join(work, name), 'wb') as f:
+                f.write(data)
+        subprocess.run(['7z', 'a', '-tzip'] + options + ['out.zip'] + list(files),
+                       cwd=work, check=True, stdout=subprocess.DEVNULL)
+        entries = read_entries(os.path.join(work, 'out.zip'))
+        for e in entries:
+            if method is not None and e.method != method:
+                raise SystemExit('7z stored %s with method %d' % (e.name, e.method))
+        return entries
+    finally:
+        shutil.rmtree(work)
