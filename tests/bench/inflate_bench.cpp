@@ -1,17 +1,16 @@
 // Inflate against zlib's raw inflate on the same streams in the same run.
 // Prints each side's throughput (of decoded bytes) and the ratio ours / zlib.
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "stub/engine/inflate.h"
+#include "tests/bench/BenchData.h"
 #include "tests/bench/RatioReporter.h"
 
 // The benchmark supplies the library's error hooks itself.
@@ -20,63 +19,12 @@ void qlHostWin32Error(const char*, int) {}
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
-
-bool append_file(const std::string& path, Bytes* out, size_t limit)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    uint8_t buf[65536];
-    size_t n;
-    while (out->size() < limit && (n = fread(buf, 1, sizeof buf, f)) > 0)
-        out->insert(out->end(), buf, buf + std::min(n, limit - out->size()));
-    fclose(f);
-    return true;
-}
-
-// Real text: the system's C headers.
-Bytes text_data(size_t limit)
-{
-    Bytes out;
-    if (DIR* dir = opendir("/usr/include")) {
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir)) {
-            std::string name = e->d_name;
-            if (name.size() > 2 && name.compare(name.size() - 2, 2, ".h") == 0)
-                names.push_back(name);
-        }
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names)
-            append_file("/usr/include/" + name, &out, limit);
-    }
-    return out;
-}
-
-// Machine code and data: this program.
-Bytes binary_data(size_t limit)
-{
-    Bytes out;
-    append_file("/proc/self/exe", &out, limit);
-    return out;
-}
-
-// Short runs and repeats at short distances, as in bitmaps and tables.
-Bytes runs_data(size_t size)
-{
-    std::mt19937 rng(5);
-    Bytes out;
-    while (out.size() < size) {
-        if (rng() % 2)
-            out.insert(out.end(), 1 + rng() % 40, static_cast<uint8_t>(rng() % 8));
-        else
-            for (int i = 0, n = 1 + rng() % 12; i < n; ++i)
-                out.push_back(out.size() > 4 ? out[out.size() - 1 - rng() % 4] : 0);
-    }
-    out.resize(size);
-    return out;
-}
+using bench_data::Bytes;
+using bench_data::CountingSink;
+using bench_data::MemorySource;
+using bench_data::binary_data;
+using bench_data::runs_data;
+using bench_data::text_data;
 
 Bytes zlib_deflate(const Bytes& data, int level)
 {
@@ -97,35 +45,6 @@ struct Dataset {
     std::string name;
     Bytes plain;
     Bytes stream;
-};
-
-class MemorySource : public QlByteSource {
-public:
-    explicit MemorySource(const Bytes& data) : data_(data) {}
-    int32_t fill(uint8_t* buffer, uint32_t capacity) override
-    {
-        size_t n = std::min<size_t>(capacity, data_.size() - pos_);
-        memcpy(buffer, data_.data() + pos_, n);
-        pos_ += n;
-        return static_cast<int32_t>(n);
-    }
-
-private:
-    const Bytes& data_;
-    size_t pos_ = 0;
-};
-
-// Takes the output windows as the engine's sink does, without the file.
-class CountingSink : public QlByteSink {
-public:
-    int take(const uint8_t* data, uint32_t count) override
-    {
-        total += count;
-        last = data[count - 1];
-        return 0;
-    }
-    uint64_t total = 0;
-    uint8_t last = 0;
 };
 
 const uint32_t kOutputWindow = 0x7000;
