@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "stub/engine/inflate.h"
+#include "tests/fuzz/FuzzPieceSource.h"
 
 // An internal-error report is a fault here.
 void qlHostAssert(const char*, int)
@@ -24,25 +25,6 @@ namespace {
 
 const uint32_t kOutputBound = 4096;
 const uint64_t kStreamBound = 1 << 18;
-
-class PieceSource : public QlByteSource {
-public:
-    PieceSource(const uint8_t* data, size_t size, size_t piece) : data_(data), left_(size), piece_(piece) {}
-    int32_t fill(uint8_t* buffer, uint32_t capacity) override
-    {
-        size_t n = left_ < piece_ ? left_ : piece_;
-        n = n < capacity ? n : capacity;
-        memcpy(buffer, data_, n);
-        data_ += n;
-        left_ -= n;
-        return static_cast<int32_t>(n);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t left_;
-    size_t piece_;
-};
 
 // Keeps the first bytes and stops the stream once it has had enough.
 class BoundedSink : public QlByteSink {
@@ -89,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     --size;
 
     for (QlInflateFormat format : {kQlDeflate, kQlDeflate64}) {
-        PieceSource source(data, size, piece);
+        FuzzPieceSource source(data, size, piece);
         BoundedSink sink;
         QlOutputWindow out = {b->staging, sizeof b->staging, 0, &sink};
         int streamed = inflate_data(&b->state, format, &source, &out);
