@@ -2,17 +2,12 @@
 
 #include "builder/crc32.h"
 #include "builder/sfxheader.h"
+#include "common/QlBytes.h"
 #include "common/QlHooks.h"
 
 namespace {
 const char kSource[] = "pe";
 
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 }  // namespace
 
 PeStatus read_pe_headers(const uint8_t* image, size_t size, PeHeaders* out)
@@ -21,7 +16,7 @@ PeStatus read_pe_headers(const uint8_t* image, size_t size, PeHeaders* out)
         return PeStatus::NoImage;
     if (image[0] != 'M' || image[1] != 'Z')
         return PeStatus::NoDosHeader;
-    const uint32_t nt = get32(image + kPeLfanewOffset);
+    const uint32_t nt = qlLoad32(image + kPeLfanewOffset);
     // In 64 bits, so that an e_lfanew near 4 GiB cannot wrap past the check.
     if (static_cast<uint64_t>(nt) + kPeNtHeadersSize > size)
         return PeStatus::HeadersOutside;
@@ -29,13 +24,13 @@ PeStatus read_pe_headers(const uint8_t* image, size_t size, PeHeaders* out)
     if (p[0] != 'P' || p[1] != 'E' || p[2] != 0 || p[3] != 0)
         return PeStatus::NoPeSignature;
     // 248 bytes hold the optional header of a 32-bit image only.
-    if (get16(p + 24) != kPe32Magic)
+    if (qlLoad16(p + 24) != kPe32Magic)
         return PeStatus::NotPe32;
     if (out != nullptr) {
         out->nt_offset = nt;
-        out->section_count = get16(p + 6);
-        out->optional_header_size = get16(p + 20);
-        out->entry_point = get32(p + kPeEntryPointOffset);
+        out->section_count = qlLoad16(p + 6);
+        out->optional_header_size = qlLoad16(p + 20);
+        out->entry_point = qlLoad32(p + kPeEntryPointOffset);
     }
     return PeStatus::Ok;
 }

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/QlBytes.h"
+
 #pragma pack(push, 1)
 struct SfxHeader {
     uint8_t eyecatcher[8];       // kSfxEyecatcher, kept as the stub carries it
@@ -115,12 +117,8 @@ inline size_t find_sfx_header(const uint8_t* image, size_t size)
 }
 
 namespace sfx_detail {
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+inline uint16_t get16(const uint8_t* p) { return qlLoad16(p); }
+inline uint32_t get32(const uint8_t* p) { return qlLoad32(p); }
 inline void put16(uint8_t* p, uint16_t v)
 {
     p[0] = static_cast<uint8_t>(v);

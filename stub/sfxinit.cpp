@@ -10,6 +10,7 @@
 
 #include "builder/crc32.h"
 #include "builder/sfxconfig.h"
+#include "common/QlBytes.h"
 #include "stub/engine/inflate.h"
 #include "stub/qlutil.h"
 #include "stub/sfxres.h"
@@ -25,12 +26,6 @@ constexpr uint32_t kConfigUnits = 2304;
 constexpr uint32_t kPeLfanew = 60;
 constexpr uint32_t kPeHeadersSize = 248;
 constexpr uint32_t kPeEntryPoint = 40;
-
-uint32_t get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 void build_signatures()
 {
@@ -97,7 +92,7 @@ void check_stub_crc(uint32_t length, uint32_t expected, const uint8_t eyecatcher
     if (good) {
         std::memset(head + record + kSfxCrcFieldOffset, 0, 4);
         if (g_sfx.header.flags & kSfxFlagPeSection) {
-            uint32_t nt = length >= 64 ? get32(head + kPeLfanew) : UINT32_MAX;
+            uint32_t nt = length >= 64 ? qlLoad32(head + kPeLfanew) : UINT32_MAX;
             good = nt <= length && length - nt >= kPeHeadersSize;
             start = good ? nt + kPeHeadersSize : 0;
         }
@@ -221,10 +216,10 @@ bool check_pe_entry_point()
     uint8_t dos[64];
     uint8_t nt[kPeHeadersSize];
     bool good = read_at(file, 0, dos, sizeof dos);
-    uint32_t lfanew = good ? get32(dos + kPeLfanew) : 0;
+    uint32_t lfanew = good ? qlLoad32(dos + kPeLfanew) : 0;
     good = good && static_cast<uint64_t>(lfanew) + kPeHeadersSize <= g_sfx.archive_size &&
            read_at(file, lfanew, nt, sizeof nt) && nt[0] == 'P' && nt[1] == 'E' &&
-           get32(nt + kPeEntryPoint) == g_sfx.header.entry_point;
+           qlLoad32(nt + kPeEntryPoint) == g_sfx.header.entry_point;
     util_close(file);
     return good;
 }

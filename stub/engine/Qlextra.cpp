@@ -2,25 +2,11 @@
 
 #include <cstring>
 
+#include "common/QlBytes.h"
 #include "common/QlHooks.h"
 
 namespace {
 const char kSource[] = "Qlextra";
-
-uint16_t get16(const uint8_t* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-uint32_t get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint64_t get64(const uint8_t* p)
-{
-    return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32;
-}
 
 uint8_t* put16(uint8_t* p, uint16_t v)
 {
@@ -111,10 +97,10 @@ QlExtraZip64::QlExtraZip64(uint16_t id, const uint8_t* data, uint16_t size)
         throw QlBadExtraData(size);
     m_count = size / 8;
     for (int i = 0; i < m_count; ++i)
-        m_values[i] = get64(data + 8 * i);
+        m_values[i] = qlLoad64(data + 8 * i);
     if (size % 8 != 0) {
         m_hasDisk = true;
-        m_disk = get32(data + 8 * m_count);
+        m_disk = qlLoad32(data + 8 * m_count);
     }
 }
 
@@ -148,9 +134,9 @@ QlExtraWin32Attr::QlExtraWin32Attr(uint16_t id, const uint8_t* data, uint16_t si
     if (size < 32)
         throw QlGenericExtraData();
     // The reserved word and the tag at +0..+7 are not examined.
-    m_lastWrite = get64(data + 8);
-    m_lastAccess = get64(data + 16);
-    m_creation = get64(data + 24);
+    m_lastWrite = qlLoad64(data + 8);
+    m_lastAccess = qlLoad64(data + 16);
+    m_creation = qlLoad64(data + 24);
     m_furtherLength = uint16_t(size - 32);
     m_further = copyOf(data + 32, m_furtherLength);
 }
@@ -187,7 +173,7 @@ QlExtraUnicodeText::QlExtraUnicodeText(uint16_t expectedId, uint16_t id, const u
     requireId(id, expectedId);
     if (size <= 5 || data[0] != 1)
         throw QlGenericExtraData();
-    m_crc = get32(data + 1);
+    m_crc = qlLoad32(data + 1);
     m_text = QlStr(reinterpret_cast<const char*>(data + 5), size - 5, 3);
 }
 
@@ -223,14 +209,14 @@ namespace {
 bool cryptHeadIs(const uint8_t* data, uint16_t size, const char* vendor, uint16_t lowVersion,
                  uint16_t highVersion)
 {
-    uint16_t version = get16(data);
+    uint16_t version = qlLoad16(data);
     return size > 3 && version >= lowVersion && version <= highVersion && data[2] == vendor[0]
            && data[3] == vendor[1];
 }
 }
 
 QlExtraAesCrypt::QlExtraAesCrypt(uint16_t id, const uint8_t* data, uint16_t size)
-    : QlExtraCrypt(id, size, size > 1 ? get16(data) : 0, "AE")
+    : QlExtraCrypt(id, size, size > 1 ? qlLoad16(data) : 0, "AE")
 {
     requireId(id, kQlExtraIdCrypt);
     if (size <= 3 || !cryptHeadIs(data, size, "AE", 1, 2))
@@ -243,7 +229,7 @@ QlExtraAesCrypt::QlExtraAesCrypt(uint16_t id, const uint8_t* data, uint16_t size
     case 3: m_keyBits = 256; break;
     default: throw QlBadExtraData(7);
     }
-    m_method = get16(data + 5);
+    m_method = qlLoad16(data + 5);
 }
 
 uint8_t* QlExtraAesCrypt::Write(uint8_t* buffer, size_t n) const
@@ -268,7 +254,7 @@ uint8_t* QlExtraAesCrypt::Write(uint8_t* buffer, size_t n) const
 }
 
 QlExtraCryptoAPI::QlExtraCryptoAPI(uint16_t id, const uint8_t* data, uint16_t size)
-    : QlExtraCrypt(id, size, size > 1 ? get16(data) : 0, "QL"), m_value3(0), m_value4(0)
+    : QlExtraCrypt(id, size, size > 1 ? qlLoad16(data) : 0, "QL"), m_value3(0), m_value4(0)
 {
     requireId(id, kQlExtraIdCrypt);
     if (size <= 3)
@@ -277,10 +263,10 @@ QlExtraCryptoAPI::QlExtraCryptoAPI(uint16_t id, const uint8_t* data, uint16_t si
         throw QlGenericExtraData();
     if (size != 12)
         throw QlBadExtraData(size);
-    m_keyBits = get16(data + 4);
-    m_method = get16(data + 6);
-    m_value3 = get16(data + 8);
-    m_value4 = get16(data + 10);
+    m_keyBits = qlLoad16(data + 4);
+    m_method = qlLoad16(data + 6);
+    m_value3 = qlLoad16(data + 8);
+    m_value4 = qlLoad16(data + 10);
 }
 
 uint8_t* QlExtraCryptoAPI::Write(uint8_t* buffer, size_t n) const
@@ -305,12 +291,12 @@ QlExtraPKCrypt::QlExtraPKCrypt(uint16_t id, const uint8_t* data, uint16_t size)
     requireId(id, kQlExtraIdStrongCrypt);
     if (size <= 7)
         throw QlBadExtraData(size);
-    if (get16(data) != 2)
+    if (qlLoad16(data) != 2)
         throw QlGenericExtraData();
-    m_format = get16(data);
-    m_algorithm = get16(data + 2);
-    m_bitLength = get16(data + 4);
-    m_flags = get16(data + 6);
+    m_format = qlLoad16(data);
+    m_algorithm = qlLoad16(data + 2);
+    m_bitLength = qlLoad16(data + 4);
+    m_flags = qlLoad16(data + 6);
     m_furtherLength = uint16_t(size - 8);
     m_further = copyOf(data + 8, m_furtherLength);
 }
@@ -367,8 +353,8 @@ QlExtraList::QlExtraList(const uint8_t* area, size_t length)
         // compared with what is left, never added past the area.
         while (length - offset >= 4) {
             const uint8_t* head = area + offset;
-            uint16_t id = get16(head);
-            uint16_t size = get16(head + 2);
+            uint16_t id = qlLoad16(head);
+            uint16_t size = qlLoad16(head + 2);
             if (length - offset - 4 < size)
                 break;
             const uint8_t* data = head + 4;

@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "common/QlBytes.h"
 #include "common/QlGutz.h"
 #include "common/QlHooks.h"
 #include "stub/engine/Qlextra.h"
@@ -39,21 +40,6 @@ const uint8_t kZip64LocatorTail[2] = {6, 7};
 bool isSignature(const uint8_t* bytes, const uint8_t tail[2])
 {
     return bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == tail[0] && bytes[3] == tail[1];
-}
-
-uint16_t get16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(get16(p)) | static_cast<uint32_t>(get16(p + 2)) << 16;
-}
-
-uint64_t get64(const uint8_t* p)
-{
-    return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
 }
 
 [[noreturn]] void endExtraction(int value)
@@ -162,9 +148,9 @@ DataDescriptor readDataDescriptor(ExtractionState& s)
     readRecord(s, bytes + 4, rest, 9, 9);
     const uint8_t* p = signed_form ? bytes + 4 : bytes;
     DataDescriptor d;
-    d.crc = get32(p);
-    d.compressed = s.zip64_descriptor ? get64(p + 4) : get32(p + 4);
-    d.uncompressed = s.zip64_descriptor ? get64(p + 12) : get32(p + 8);
+    d.crc = qlLoad32(p);
+    d.compressed = s.zip64_descriptor ? qlLoad64(p + 4) : qlLoad32(p + 4);
+    d.uncompressed = s.zip64_descriptor ? qlLoad64(p + 12) : qlLoad32(p + 8);
     s.descriptor_read = true;
     return d;
 }
@@ -214,16 +200,16 @@ void readLocalHeader(ExtractionState& s)
     uint8_t b[kSfxLocalHeaderSize];
     readRecord(s, b, sizeof b, 3, 4);
     SfxLocalHeader& h = s.header;
-    h.version_needed = get16(b);
-    h.flags = get16(b + 2);
-    h.method = get16(b + 4);
-    h.dos_time = get16(b + 6);
-    h.dos_date = get16(b + 8);
-    h.crc = get32(b + 10);
-    h.compressed_size = get32(b + 14);
-    h.uncompressed_size = get32(b + 18);
-    h.name_length = get16(b + 22);
-    h.extra_length = get16(b + 24);
+    h.version_needed = qlLoad16(b);
+    h.flags = qlLoad16(b + 2);
+    h.method = qlLoad16(b + 4);
+    h.dos_time = qlLoad16(b + 6);
+    h.dos_date = qlLoad16(b + 8);
+    h.crc = qlLoad32(b + 10);
+    h.compressed_size = qlLoad32(b + 14);
+    h.uncompressed_size = qlLoad32(b + 18);
+    h.name_length = qlLoad16(b + 22);
+    h.extra_length = qlLoad16(b + 24);
 
     // Everything of the previous entry goes.
     s.entry = SfxEntryRecord();
