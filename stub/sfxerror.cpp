@@ -7,6 +7,8 @@
 #include <new>
 
 #include "common/QlHooks.h"
+#include "common/QlOutOfMemory.h"
+#include "common/QlRaise.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
 
@@ -98,7 +100,7 @@ int sfx_box_id(HWND owner, int id, UINT type)
 void sfx_fatal(int id, int value)
 {
     sfx_box_id(g_sfx.main_window, id, MB_ICONERROR);
-    throw SfxReturn{value};
+    qlRaise(SfxReturn{value});
 }
 
 bool get_special_folder_path(int csidl, QlStr* path)
@@ -186,6 +188,11 @@ void out_of_memory_exit()
                 L"another way before trying to run Quolla again.",
                 L"Quolla Self Extractor", MB_ICONERROR);
     ExitProcess(1);
+}
+
+void qlHostOutOfMemory()
+{
+    out_of_memory_exit();
 }
 
 void install_out_of_memory_handler()
