@@ -15,11 +15,12 @@ add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
 
 find_program(QL_OBJDUMP NAMES ${QL_MINGW_PREFIX}-objdump REQUIRED)
 
-# ql_check_imports(target): after each link, refuse an image that imports a DLL
-# outside Windows' own set.
+# ql_check_imports(target [dll...]): after each link, refuse an image that
+# imports at load time a DLL outside Windows' own set, or outside the DLLs
+# named.
 function(ql_check_imports target)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_SOURCE_DIR}/tools/check-imports.sh ${QL_OBJDUMP} $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/check-imports.sh ${QL_OBJDUMP} $<TARGET_FILE:${target}> ${ARGN}
     VERBATIM)
 endfunction()
 

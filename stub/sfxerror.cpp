@@ -9,6 +9,7 @@
 #include "common/QlHooks.h"
 #include "common/QlOutOfMemory.h"
 #include "common/QlRaise.h"
+#include "stub/sfxbind.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
 
@@ -106,6 +107,10 @@ void sfx_fatal(int id, int value)
 bool get_special_folder_path(int csidl, QlStr* path)
 {
     path->Clear();
+    // Asked first: a shell that cannot be bound would otherwise end the
+    // crash report that is being written.
+    if (!sfx_bind_available(kSfxBindShell32))
+        return false;
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(g_sfx.main_window, csidl, &items)) || items == nullptr)
         return false;
