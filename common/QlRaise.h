@@ -129,28 +129,35 @@ template <class E>
     qlRaiseTo(raised);
 }
 
-// setjmp must be called by the function whose frame the return lands in, so
-// each helper calls it itself. After a raise the point is already off the
-// stack and point.raised holds what was raised.
-//
-// The body runs in a frame of its own, never inlined into the helper's: its
-// variables then cannot be among those a longjmp leaves undefined.
+// Runs body() with `point` as the innermost recovery point: true when it
+// ended normally, false after a raise (the point is then off the stack and
+// point.raised holds what was raised). The return lands in this function's
+// frame, alive while the body runs; the body runs in a frame of its own, so
+// that none of its variables are among those a longjmp leaves undefined.
 template <class Body>
 [[gnu::noinline]] void qlRunBody(Body& body)
 {
     body();
 }
 
-template <class E, class Body, class Handler>
-inline void qlCatch(Body&& body, Handler&& handler)
+template <class Body>
+bool qlRunRecoverable(QlRecoveryPoint& point, Body& body)
 {
-    QlRecoveryPoint point;
     qlPushRecoveryPoint(&point);
     if (setjmp(point.context) == 0) {
         qlRunBody(body);
         qlPopRecoveryPoint(&point);
-        return;
+        return true;
     }
+    return false;
+}
+
+template <class E, class Body, class Handler>
+inline void qlCatch(Body&& body, Handler&& handler)
+{
+    QlRecoveryPoint point;
+    if (qlRunRecoverable(point, body))
+        return;
     if (point.raised.kind != &QlRaiseKind<E>::tag)
         qlRaiseTo(point.raised);
     alignas(E) unsigned char error[sizeof(E)];
@@ -162,25 +169,16 @@ template <class Body, class Handler>
 inline void qlCatchAll(Body&& body, Handler&& handler)
 {
     QlRecoveryPoint point;
-    qlPushRecoveryPoint(&point);
-    if (setjmp(point.context) == 0) {
-        qlRunBody(body);
-        qlPopRecoveryPoint(&point);
-        return;
-    }
-    handler();
+    if (!qlRunRecoverable(point, body))
+        handler();
 }
 
 template <class Body, class Cleanup>
 inline void qlUnwinding(Body&& body, Cleanup&& cleanup)
 {
     QlRecoveryPoint point;
-    qlPushRecoveryPoint(&point);
-    if (setjmp(point.context) == 0) {
-        qlRunBody(body);
-        qlPopRecoveryPoint(&point);
+    if (qlRunRecoverable(point, body))
         return;
-    }
     cleanup();
     qlRaiseTo(point.raised);
 }

@@ -157,8 +157,11 @@ bool sfx_bind_available(SfxBindDll dll)
 
 // Called by the first-call thunk with the entry of the function called: its
 // address, also stored in the slot for every later call.
+// The thread's last-error value is the caller's: binding must not change
+// what a GetLastError after the call reports.
 extern "C" void* ql_bind_resolve(const QlBindEntry* entry)
 {
+    const DWORD last_error = GetLastError();
     QlBindLibrary* library = entry->library;
     if (!load(library))
         internal_error(kBindSource, kSfxBindLineLoad + library->number);
@@ -166,6 +169,7 @@ extern "C" void* ql_bind_resolve(const QlBindEntry* entry)
     if (target == nullptr)
         internal_error(kBindSource, kSfxBindLineLookup + library->number);
     *entry->slot = reinterpret_cast<void*>(target);
+    SetLastError(last_error);
     return *entry->slot;
 }
 
