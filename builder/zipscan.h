@@ -71,8 +71,9 @@ ZipScanFault scan_zip_archive(ZipScanInput& input, const ZipScanSettings& settin
                               ZipScanResult* result);
 
 // The name rule of the scan: at most 200 bytes, and a name the stub would
-// extract (no "..", no device, no drive ...). Bytes are taken as Latin-1, or
-// as UTF-8 with general-purpose bit 11; `wide` gets the name (201 units).
+// extract (no "..", no device, no drive ...), judged on the name as the stub
+// decodes it (`qlZipNameDecode`: UTF-8 with general-purpose bit 11, else the
+// ANSI code page); `wide` gets that name (201 units).
 ZipScanFault check_entry_name(const uint8_t* name, size_t length, bool utf8, QlChar* wide,
                               int* wide_length);
 

@@ -228,6 +228,37 @@ TEST(ZipScan, RecordsMethodsAndLimits)
     }
 }
 
+TEST(ZipScan, NamesAreTakenAsTheStubDecodesThem)
+{
+    // Without bit 11 the stub reads a name in the ANSI code page, after an
+    // OEM name (as DOS tools wrote them) was converted to it; the scan judges
+    // the same name. Code pages here: ANSI 1252, OEM 437.
+    struct Row {
+        const char* why;
+        std::string stored;
+        bool utf8;
+        ZipScanFault fault;
+        std::u16string name;
+    } rows[] = {
+        {"CP437 letters become the ANSI ones", "gr\x81\xE1" "e.txt", false, kZipScanOk, u"gr\u00FC\u00DF" "e.txt"},
+        {"an ANSI name stays", "caf\xE9.txt", false, kZipScanOk, u"caf\u00E9.txt"},
+        {"UTF-8 with bit 11", "caf\xC3\xA9.txt", true, kZipScanOk, u"caf\u00E9.txt"},
+        {"an ASCII name", "dir/plain.txt", false, kZipScanOk, u"dir/plain.txt"},
+        {"CP437 box drawing is no letter: kept as ANSI", "a\xB3" "b.txt", false, kZipScanOk, u"a\u00B3" "b.txt"},
+        {"a reserved character", "a|b.txt", false, kZipScanInvalidName, u""},
+    };
+    for (const Row& r : rows) {
+        QlChar wide[201];
+        int length = -1;
+        ZipScanFault f = check_entry_name(reinterpret_cast<const uint8_t*>(r.stored.data()), r.stored.size(),
+                                          r.utf8, wide, &length);
+        EXPECT_EQ(r.fault, f) << r.why;
+        if (f == kZipScanOk) {
+            EXPECT_EQ(r.name, std::u16string(reinterpret_cast<const char16_t*>(wide), length)) << r.why;
+        }
+    }
+}
+
 TEST(ZipScan, ResultsAndRecordEdges)
 {
     Entry secret = deflated("secret.txt", "psst");
