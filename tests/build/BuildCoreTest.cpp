@@ -55,45 +55,62 @@ Entry deflated(const std::string& name, const std::string& content)
     return e;
 }
 
-// A Zip archive of the entries: local headers, central directory, end record.
-Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "")
+uint32_t stored_size(const Entry& e)
 {
-    Bytes zip, central;
-    for (const Entry& e : entries) {
-        const Bytes& stored = e.raw.empty() && e.method == 0 ? e.data : e.raw;
+    return static_cast<uint32_t>((e.raw.empty() && e.method == 0 ? e.data : e.raw).size());
+}
+
+// One entry's local header, name, extra field, data and descriptor.
+Bytes local_record(const Entry& e)
+{
+    Bytes zip;
+    const Bytes& stored = e.raw.empty() && e.method == 0 ? e.data : e.raw;
+    uint32_t crc = crc32_update(0, e.data.data(), e.data.size());
+    uint32_t size = e.raw.empty() && e.method == 0 ? static_cast<uint32_t>(e.data.size())
+                                                   : (e.size ? e.size : static_cast<uint32_t>(e.data.size()));
+    uint16_t flags = e.flags | (e.deferred ? 0x8 : 0);
+    put32(zip, 0x04034B50);
+    put16(zip, e.version_needed);
+    put16(zip, flags);
+    put16(zip, e.method);
+    put32(zip, 0);
+    put32(zip, e.deferred ? 0 : crc);
+    put32(zip, e.deferred ? 0 : static_cast<uint32_t>(stored.size()));
+    put32(zip, e.deferred ? 0 : size);
+    put16(zip, static_cast<uint16_t>(e.name.size()));
+    put16(zip, static_cast<uint16_t>(e.extra.size()));
+    append(zip, text(e.name));
+    append(zip, e.extra);
+    append(zip, stored);
+    if (flags & 0x8) {
+        if (e.descriptor_signature)
+            put32(zip, 0x08074B50);
+        put32(zip, crc);
+        put32(zip, static_cast<uint32_t>(stored.size()));
+        put32(zip, size);
+    }
+    return zip;
+}
+
+// The local records as they stand in `body`, then a central directory that
+// lists `listed` (each entry with its local-header offset), then the end record.
+Bytes with_directory(const Bytes& body, const std::vector<std::pair<Entry, uint32_t>>& listed,
+                     const std::string& comment = "")
+{
+    Bytes zip = body, central;
+    for (const auto& item : listed) {
+        const Entry& e = item.first;
         uint32_t crc = crc32_update(0, e.data.data(), e.data.size());
         uint32_t size = e.raw.empty() && e.method == 0 ? static_cast<uint32_t>(e.data.size())
                                                        : (e.size ? e.size : static_cast<uint32_t>(e.data.size()));
-        uint16_t flags = e.flags | (e.deferred ? 0x8 : 0);
-        uint32_t offset = static_cast<uint32_t>(zip.size());
-        put32(zip, 0x04034B50);
-        put16(zip, e.version_needed);
-        put16(zip, flags);
-        put16(zip, e.method);
-        put32(zip, 0);
-        put32(zip, e.deferred ? 0 : crc);
-        put32(zip, e.deferred ? 0 : static_cast<uint32_t>(stored.size()));
-        put32(zip, e.deferred ? 0 : size);
-        put16(zip, static_cast<uint16_t>(e.name.size()));
-        put16(zip, static_cast<uint16_t>(e.extra.size()));
-        append(zip, text(e.name));
-        append(zip, e.extra);
-        append(zip, stored);
-        if (flags & 0x8) {
-            if (e.descriptor_signature)
-                put32(zip, 0x08074B50);
-            put32(zip, crc);
-            put32(zip, static_cast<uint32_t>(stored.size()));
-            put32(zip, size);
-        }
         put32(central, 0x02014B50);
         put16(central, 20);
         put16(central, e.version_needed);
-        put16(central, flags);
+        put16(central, e.flags | (e.deferred ? 0x8 : 0));
         put16(central, e.method);
         put32(central, 0);
         put32(central, crc);
-        put32(central, static_cast<uint32_t>(stored.size()));
+        put32(central, stored_size(e));
         put32(central, size);
         put16(central, static_cast<uint16_t>(e.name.size()));
         put16(central, static_cast<uint16_t>(e.extra.size()));
@@ -101,7 +118,7 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "
         put16(central, 0);
         put16(central, 0);
         put32(central, 0);
-        put32(central, offset);
+        put32(central, item.second);
         append(central, text(e.name));
         append(central, e.extra);
     }
@@ -110,13 +127,25 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "
     put32(zip, 0x06054B50);
     put16(zip, 0);
     put16(zip, 0);
-    put16(zip, static_cast<uint16_t>(entries.size()));
-    put16(zip, static_cast<uint16_t>(entries.size()));
+    put16(zip, static_cast<uint16_t>(listed.size()));
+    put16(zip, static_cast<uint16_t>(listed.size()));
     put32(zip, static_cast<uint32_t>(central.size()));
     put32(zip, central_offset);
     put16(zip, static_cast<uint16_t>(comment.size()));
     append(zip, text(comment));
     return zip;
+}
+
+// A Zip archive of the entries: local headers, central directory, end record.
+Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "")
+{
+    Bytes body;
+    std::vector<std::pair<Entry, uint32_t>> listed;
+    for (const Entry& e : entries) {
+        listed.push_back({e, static_cast<uint32_t>(body.size())});
+        append(body, local_record(e));
+    }
+    return with_directory(body, listed, comment);
 }
 
 class MemoryInput : public ZipScanInput {
@@ -554,6 +583,61 @@ TEST(HelperLibrary, ArchiveTestFindsDamage)
     Recorder rec;
     SfxDecoders none;
     EXPECT_EQ(kQlseFailed, qlse_test_archive(ppmd, none, rec)) << "no PPMd decoder given";
+}
+
+TEST(HelperLibrary, ArchiveTestFollowsTheStubsWalk)
+{
+    // The stub walks the local headers front to back and never reads the
+    // directory: an entry it cannot meet that way would silently be missing.
+    Entry a = deflated("a.txt", "alpha alpha alpha");
+    Entry b = deflated("b.txt", "bravo");
+    Entry hidden;
+    hidden.name = "hidden.txt";
+    hidden.data = text("psst");
+    Entry outer;
+    outer.name = "outer.bin";
+    outer.data = local_record(hidden);  // a whole local record as stored data
+    const uint32_t inside = 30 + static_cast<uint32_t>(outer.name.size());
+    const Bytes ab = local_record(a);
+    Bytes a_gap_b = ab;
+    append(a_gap_b, text("junk"));
+    append(a_gap_b, local_record(b));
+    Bytes a_b = ab;
+    append(a_b, local_record(b));
+    Bytes a_tail = ab;
+    append(a_tail, text("junk"));
+    Entry late;
+    late.name = "late.txt";
+    late.data = text("deferred sizes");
+    late.deferred = true;
+    Entry late_bare = late;
+    late_bare.descriptor_signature = false;
+    Bytes deferred_pair = local_record(late);
+    const uint32_t after_late = static_cast<uint32_t>(deferred_pair.size());
+    append(deferred_pair, local_record(late_bare));
+    const uint32_t bo = static_cast<uint32_t>(ab.size());
+    struct Row {
+        const char* why;
+        Bytes body;
+        std::vector<std::pair<Entry, uint32_t>> listed;
+        QlseResult result;
+    } rows[] = {
+        {"an entry hidden inside another's data", local_record(outer), {{outer, 0}, {hidden, inside}}, kQlseFailed},
+        {"two entries on one local header", a_b, {{a, 0}, {a, 0}, {b, bo}}, kQlseFailed},
+        {"bytes between two entries", a_gap_b, {{a, 0}, {b, bo + 4}}, kQlseFailed},
+        {"bytes between the last entry and the directory", a_tail, {{a, 0}}, kQlseFailed},
+        {"the directory in another order than the entries", a_b, {{b, bo}, {a, 0}}, kQlseOk},
+        {"descriptors with and without their signature", deferred_pair, {{late, 0}, {late_bare, after_late}},
+         kQlseOk},
+    };
+    for (const Row& r : rows) {
+        MemoryFile zip;
+        zip.bytes = with_directory(r.body, r.listed);
+        Recorder rec;
+        SfxDecoders none;
+        EXPECT_EQ(r.result, qlse_test_archive(zip, none, rec)) << r.why;
+        EXPECT_EQ(r.result == kQlseOk ? 0 : 1, rec.errors) << r.why;
+    }
 }
 
 TEST(HelperLibrary, MultiVolumeAndLabel)
