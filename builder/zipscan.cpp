@@ -324,6 +324,40 @@ int64_t find_end_record(const uint8_t* tail, size_t tail_size, uint64_t file_siz
     return -1;
 }
 
+ZipCommentFault append_zip_comment(ZipCommentFile& file, const uint8_t* comment, uint16_t size,
+                                   ZipCommentPlace* place)
+{
+    uint64_t file_size = file.size();
+    size_t tail_size = static_cast<size_t>(file_size < kZipEndSearchSize ? file_size : kZipEndSearchSize);
+    std::vector<uint8_t> tail(tail_size);
+    int64_t record = -1;
+    if (tail_size >= 22 && file.read_at(file_size - tail_size, tail.data(), static_cast<uint32_t>(tail_size)))
+        record = find_end_record(tail.data(), tail_size, file_size);
+    if (record < 0)
+        return ZipCommentFault::NoEndRecord;
+    const uint64_t at = static_cast<uint64_t>(record) + 22;
+    uint8_t length[2];
+    zip_put16(length, size);
+    if ((size > 0 && !file.write_at(at, comment, size)) || !file.cut(at + size) ||
+        !file.write_at(static_cast<uint64_t>(record) + 20, length, 2))
+        return ZipCommentFault::WriteFailed;
+    place->offset = static_cast<uint32_t>(at);
+    uint32_t lines = 0, longest = 0, run = 0;
+    for (uint32_t i = 0; i < size; ++i) {
+        if (comment[i] == '\n') {
+            ++lines;
+            if (run > longest)
+                longest = run;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    place->lines = static_cast<uint8_t>(lines > 255 ? 255 : lines);
+    place->longest_line = static_cast<uint8_t>(longest > 255 ? 255 : longest);
+    return ZipCommentFault::Ok;
+}
+
 uint64_t largest_zip_for_stub(uint32_t stub_size)
 {
     const uint64_t kLimit = 2000000000ull;

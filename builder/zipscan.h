@@ -87,6 +87,38 @@ int64_t find_end_record(const uint8_t* tail, size_t tail_size, uint64_t file_siz
 // longest comment.
 const size_t kZipEndSearchSize = 22 + 0xFFFF;
 
+// The output of the comment step: reads and writes at absolute offsets, each
+// all or nothing, and a cut of the file at a size.
+class ZipCommentFile {
+public:
+    virtual bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) = 0;
+    virtual bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) = 0;
+    virtual uint64_t size() = 0;
+    virtual bool cut(uint64_t size) = 0;
+
+protected:
+    ~ZipCommentFile() = default;
+};
+
+enum class ZipCommentFault {
+    Ok,
+    NoEndRecord,  // nothing was changed
+    WriteFailed,  // the file may be changed: it must not be used
+};
+
+// Where the comment went, for the header record.
+struct ZipCommentPlace {
+    uint32_t offset = 0;       // of the comment's first byte
+    uint8_t lines = 0;         // LF-ended lines (at most 255)
+    uint8_t longest_line = 0;  // bytes of the longest of them (at most 255)
+};
+
+// Puts `comment` where the end record's comment begins, cuts the file behind
+// it, and only then sets the record's comment length: a write that fails
+// never leaves a length that promises bytes which are not there.
+ZipCommentFault append_zip_comment(ZipCommentFile& file, const uint8_t* comment, uint16_t size,
+                                   ZipCommentPlace* place);
+
 // The largest Zip that still makes a self-extractor below 2 GB with a stub of
 // `stub_size` bytes.
 uint64_t largest_zip_for_stub(uint32_t stub_size);

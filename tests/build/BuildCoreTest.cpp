@@ -353,6 +353,80 @@ TEST(ZipScan, EndRecordSearchIgnoresSignaturesInComments)
     EXPECT_EQ(-1, find_end_record(no_end.data(), no_end.size(), no_end.size()));
 }
 
+namespace {
+
+// A file in memory whose writes fail from the `fail_from`-th on (0: never).
+class CommentFile : public ZipCommentFile {
+public:
+    Bytes bytes;
+    int writes = 0;
+    int fail_from = 0;
+    bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) override
+    {
+        if (offset + count > bytes.size())
+            return false;
+        memcpy(buffer, bytes.data() + offset, count);
+        return true;
+    }
+    bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) override
+    {
+        if (fail_from && ++writes >= fail_from)
+            return false;
+        if (offset + count > bytes.size())
+            bytes.resize(offset + count);
+        memcpy(bytes.data() + offset, buffer, count);
+        return true;
+    }
+    uint64_t size() override { return bytes.size(); }
+    bool cut(uint64_t size) override
+    {
+        bytes.resize(size);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(ZipComment, TextFirstThenTheLength)
+{
+    const std::string comment = "line one\nline two is longer\nno end";
+    const std::string old_comment = "the archive's own comment";
+    const Bytes zip = make_zip({deflated("a.txt", "a")}, old_comment);
+    const size_t record = zip.size() - 22 - old_comment.size();
+
+    CommentFile file;
+    file.bytes = zip;
+    ZipCommentPlace place;
+    ASSERT_EQ(ZipCommentFault::Ok, append_zip_comment(file, reinterpret_cast<const uint8_t*>(comment.data()),
+                                                      static_cast<uint16_t>(comment.size()), &place));
+    EXPECT_EQ(record + 22, place.offset);
+    EXPECT_EQ(2, place.lines);
+    EXPECT_EQ(18, place.longest_line);
+    EXPECT_EQ(record + 22 + comment.size(), file.bytes.size());
+    EXPECT_EQ(comment.size(), zip_get16(&file.bytes[record + 20]));
+    EXPECT_EQ(comment, std::string(file.bytes.begin() + record + 22, file.bytes.end()));
+    EXPECT_EQ(static_cast<int64_t>(record), find_end_record(file.bytes.data(), file.bytes.size(), file.bytes.size()));
+
+    // A failed write is a failure, and the record never promises a comment
+    // that was not written.
+    for (int fail_from : {1, 2}) {
+        CommentFile failing;
+        failing.bytes = zip;
+        failing.fail_from = fail_from;
+        EXPECT_EQ(ZipCommentFault::WriteFailed,
+                  append_zip_comment(failing, reinterpret_cast<const uint8_t*>(comment.data()),
+                                     static_cast<uint16_t>(comment.size()), &place))
+            << fail_from;
+        EXPECT_EQ(old_comment.size(), zip_get16(&failing.bytes[record + 20])) << "write " << fail_from << " failed";
+    }
+
+    CommentFile no_end;
+    no_end.bytes = Bytes(zip.begin(), zip.end() - 30);
+    const Bytes before = no_end.bytes;
+    EXPECT_EQ(ZipCommentFault::NoEndRecord, append_zip_comment(no_end, nullptr, 0, &place));
+    EXPECT_EQ(before, no_end.bytes);
+}
+
 TEST(ZipScan, TwoGigabyteLimit)
 {
     const uint32_t stub = 200000;
