@@ -412,28 +412,25 @@ bool inf_program(const std::wstring& program)
     return _wcsicmp(extension_of(program).c_str(), L"inf") == 0;
 }
 
-// The first token of a command, unquoted, and the rest of the line.
+// The first token of a command by the library's tokenizer (a quoted path,
+// or a UNC path whose server and share names hold blanks, is one token),
+// unquoted, and the rest of the line from the next token on. A command whose
+// quote never closes names no program: the build stops.
 void split_command(const std::wstring& command, std::wstring* program, std::wstring* arguments)
 {
-    size_t i = command.find_first_not_of(L" \t");
     program->clear();
     arguments->clear();
-    if (i == std::wstring::npos)
-        return;
-    size_t end;
-    if (command[i] == L'"') {
-        size_t close = command.find(L'"', i + 1);
-        end = close == std::wstring::npos ? command.size() : close + 1;
-        *program = command.substr(i + 1, (close == std::wstring::npos ? command.size() : close) - i - 1);
-    } else {
-        end = command.find_first_of(L" \t", i);
-        if (end == std::wstring::npos)
-            end = command.size();
-        *program = command.substr(i, end - i);
+    QlCmdLine line;
+    try {
+        line.Reset(QlStr(command.c_str()));
+    } catch (int) {
+        refuse(kMsgValidation);
     }
-    size_t rest = command.find_first_not_of(L" \t", end);
-    if (rest != std::wstring::npos)
-        *arguments = command.substr(rest);
+    QlStr token = line.GetToken();
+    token.Unquote();
+    line.DropToken();
+    *program = wide(token);
+    *arguments = wide(line.GetRest());
 }
 
 SfxText to_text(const std::wstring& w) { return SfxText(w.begin(), w.end()); }

@@ -69,6 +69,7 @@ enum BuildMessage {
     kMsgWriteTo = 6130,
     kMsgLastPart = 6325,
     kMsgIncomplete = 6326,
+    kMsgValidation = 6324,
     kMsgTooLarge2gb = 6329,
     kMsgTextsTooLong = 6340,
 };
