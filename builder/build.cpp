@@ -190,7 +190,7 @@ bool g_encryptionNoticeShown = false;
 // The name checks, the scan and the questions; true means "go on".
 bool check_zip_and_target(const std::wstring& zip_name)
 {
-    if (zip_name.empty())
+    if (zip_name.empty() || !QlStr(zip_name.c_str()).IsValidPath())
         refuse(kMsgZipName);
     std::wstring zip = zip_name;
     std::wstring extension = extension_of(zip);
