@@ -87,13 +87,20 @@ int64_t find_end_record(const uint8_t* tail, size_t tail_size, uint64_t file_siz
 // longest comment.
 const size_t kZipEndSearchSize = 22 + 0xFFFF;
 
-// The output of the comment step: reads and writes at absolute offsets, each
-// all or nothing, and a cut of the file at a size.
-class ZipCommentFile {
+// A file read and written at absolute offsets; every call is all or nothing.
+class ZipRandomFile {
 public:
     virtual bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) = 0;
     virtual bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) = 0;
     virtual uint64_t size() = 0;
+
+protected:
+    ~ZipRandomFile() = default;
+};
+
+// The output of the comment step, which also cuts the file at a size.
+class ZipCommentFile : public ZipRandomFile {
+public:
     virtual bool cut(uint64_t size) = 0;
 
 protected:

@@ -356,7 +356,7 @@ TEST(ZipScan, EndRecordSearchIgnoresSignaturesInComments)
 namespace {
 
 // A file in memory whose writes fail from the `fail_from`-th on (0: never).
-class CommentFile : public ZipCommentFile {
+class MemoryFile : public ZipCommentFile {
 public:
     Bytes bytes;
     int writes = 0;
@@ -394,7 +394,7 @@ TEST(ZipComment, TextFirstThenTheLength)
     const Bytes zip = make_zip({deflated("a.txt", "a")}, old_comment);
     const size_t record = zip.size() - 22 - old_comment.size();
 
-    CommentFile file;
+    MemoryFile file;
     file.bytes = zip;
     ZipCommentPlace place;
     ASSERT_EQ(ZipCommentFault::Ok, append_zip_comment(file, reinterpret_cast<const uint8_t*>(comment.data()),
@@ -410,7 +410,7 @@ TEST(ZipComment, TextFirstThenTheLength)
     // A failed write is a failure, and the record never promises a comment
     // that was not written.
     for (int fail_from : {1, 2}) {
-        CommentFile failing;
+        MemoryFile failing;
         failing.bytes = zip;
         failing.fail_from = fail_from;
         EXPECT_EQ(ZipCommentFault::WriteFailed,
@@ -420,7 +420,7 @@ TEST(ZipComment, TextFirstThenTheLength)
         EXPECT_EQ(old_comment.size(), zip_get16(&failing.bytes[record + 20])) << "write " << fail_from << " failed";
     }
 
-    CommentFile no_end;
+    MemoryFile no_end;
     no_end.bytes = Bytes(zip.begin(), zip.end() - 30);
     const Bytes before = no_end.bytes;
     EXPECT_EQ(ZipCommentFault::NoEndRecord, append_zip_comment(no_end, nullptr, 0, &place));
@@ -558,26 +558,6 @@ TEST(PeSection, ChecksBeforeWriting)
 }
 
 namespace {
-
-class MemoryFile : public QlseFile {
-public:
-    Bytes bytes;
-    bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) override
-    {
-        if (offset + count > bytes.size())
-            return false;
-        memcpy(buffer, bytes.data() + offset, count);
-        return true;
-    }
-    bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) override
-    {
-        if (offset + count > bytes.size())
-            bytes.resize(offset + count);
-        memcpy(bytes.data() + offset, buffer, count);
-        return true;
-    }
-    uint64_t size() override { return bytes.size(); }
-};
 
 class Recorder : public QlseReporter {
 public:
