@@ -43,8 +43,9 @@ SfxConfigStatus split_config_block(const uint8_t* data, size_t size, SfxConfigBl
     for (size_t i = 0; i < kSfxConfigFieldCount; ++i) {
         SfxText& text = out->field[i];
         text.clear();
+        const uint8_t* units = fields[i].units;
         for (size_t unit = 0; unit < fields[i].length; ++unit)
-            text.push_back(static_cast<QlChar>(fields[i].units[2 * unit] | fields[i].units[2 * unit + 1] << 8));
+            text.push_back(static_cast<QlChar>(units[2 * unit] | units[2 * unit + 1] << 8));
     }
     return SfxConfigStatus::Ok;
 }

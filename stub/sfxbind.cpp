@@ -216,19 +216,24 @@ asm(".text\n"
         "\tjmp *__imp__" #name "@" #bytes "\n"                                 \
         ".text\n");
 
-#define QL_BIND_BY_NAME(library, name, bytes) \
-    QL_BIND_ENTRY(library, name, bytes, "qlbind_name_" #name, "qlbind_name_" #name ":\n\t.asciz \"" #name "\"\n")
+#define QL_BIND_BY_NAME(library, name, bytes)                 \
+    QL_BIND_ENTRY(library, name, bytes, "qlbind_name_" #name, \
+                  "qlbind_name_" #name ":\n\t.asciz \"" #name "\"\n")
 #define QL_BIND_BY_ORDINAL(library, name, bytes, ordinal) \
     QL_BIND_ENTRY(library, name, bytes, #ordinal, "")
 
 #define QL_BIND_USER32_NAME(name, bytes) QL_BIND_BY_NAME(user32, name, bytes)
-#define QL_BIND_USER32_ORDINAL(name, bytes, ordinal) QL_BIND_BY_ORDINAL(user32, name, bytes, ordinal)
+#define QL_BIND_USER32_ORDINAL(name, bytes, ordinal) \
+    QL_BIND_BY_ORDINAL(user32, name, bytes, ordinal)
 #define QL_BIND_SHELL32_NAME(name, bytes) QL_BIND_BY_NAME(shell32, name, bytes)
-#define QL_BIND_SHELL32_ORDINAL(name, bytes, ordinal) QL_BIND_BY_ORDINAL(shell32, name, bytes, ordinal)
+#define QL_BIND_SHELL32_ORDINAL(name, bytes, ordinal) \
+    QL_BIND_BY_ORDINAL(shell32, name, bytes, ordinal)
 #define QL_BIND_COMCTL32_NAME(name, bytes) QL_BIND_BY_NAME(comctl32, name, bytes)
-#define QL_BIND_COMCTL32_ORDINAL(name, bytes, ordinal) QL_BIND_BY_ORDINAL(comctl32, name, bytes, ordinal)
+#define QL_BIND_COMCTL32_ORDINAL(name, bytes, ordinal) \
+    QL_BIND_BY_ORDINAL(comctl32, name, bytes, ordinal)
 #define QL_BIND_SHLWAPI_NAME(name, bytes) QL_BIND_BY_NAME(shlwapi, name, bytes)
-#define QL_BIND_SHLWAPI_ORDINAL(name, bytes, ordinal) QL_BIND_BY_ORDINAL(shlwapi, name, bytes, ordinal)
+#define QL_BIND_SHLWAPI_ORDINAL(name, bytes, ordinal) \
+    QL_BIND_BY_ORDINAL(shlwapi, name, bytes, ordinal)
 
 QL_BIND_USER32(QL_BIND_USER32_NAME, QL_BIND_USER32_ORDINAL)
 QL_BIND_SHELL32(QL_BIND_SHELL32_NAME, QL_BIND_SHELL32_ORDINAL)

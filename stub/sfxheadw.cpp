@@ -353,7 +353,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     // The recovery point: a fatal message returns here, and the stub ends.
     int result = 0;
     qlCatch<std::bad_alloc>(
-        [&] { qlCatch<SfxReturn>([&] { result = run_stub(); }, [&](const SfxReturn&) { result = 0; }); },
+        [&] {
+            qlCatch<SfxReturn>([&] { result = run_stub(); },
+                               [&](const SfxReturn&) { result = 0; });
+        },
         [](const std::bad_alloc&) { out_of_memory_exit(); });
     return result;
 }

@@ -366,7 +366,9 @@ QlExtraList::QlExtraList(const uint8_t* area, size_t length)
                 [&] {
                     qlCatch<QlGenericExtraData>(
                         [&] { Append(makeObject(id, data, size)); },
-                        [&](const QlGenericExtraData&) { Append(new QlExtraGeneric(id, data, size)); });
+                        [&](const QlGenericExtraData&) {
+                            Append(new QlExtraGeneric(id, data, size));
+                        });
                 },
                 [](const QlBadExtraData&) {
                     // Skipped. The bad value is the data size here in every

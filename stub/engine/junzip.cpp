@@ -220,7 +220,8 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
                     const uint32_t count = rows * layout.c[i].v * layout.c[i].blocks_per_row;
                     models[i].model->start_segment();
                     for (uint32_t b = 0; b < count; ++b) {
-                        if (models[i].model->code_block(next + 64 * static_cast<size_t>(b)) != kJzipBlockOk)
+                        int16_t* block = next + 64 * static_cast<size_t>(b);
+                        if (models[i].model->code_block(block) != kJzipBlockOk)
                             qlRaise(static_cast<int>(kJzipThrowBadData));
                     }
                     models[i].model->end_segment();
@@ -233,8 +234,9 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
                             const uint32_t across = layout.c[i].blocks_per_row;
                             for (uint32_t v = 0; v < layout.c[i].v; ++v) {
                                 for (uint32_t h = 0; h < layout.c[i].h; ++h) {
-                                    const size_t at = static_cast<size_t>(row * layout.c[i].v + v) * across +
-                                                      column * layout.c[i].h + h;
+                                    const size_t at =
+                                        static_cast<size_t>(row * layout.c[i].v + v) * across +
+                                        column * layout.c[i].h + h;
                                     writer.put_block(i, blocks[i] + 64 * at);
                                 }
                             }
