@@ -116,14 +116,18 @@ void oem_name_to_ansi(char* name, int length)
     memcpy(name, copy.Text(), length);
 }
 
+// The stored bytes stay as read: a Unicode path field belongs to them by its
+// CRC, not to their conversion.
 void decodeName(ExtractionState& s)
 {
     const int length = s.header.name_length;
     if (s.header.flags & kSfxFlagUtf8) {
         s.entry_name = QlStr(s.raw_name, length, 3);
     } else {
-        oem_name_to_ansi(s.raw_name, length);
-        s.entry_name = QlStr(s.raw_name, length, 1);
+        char name[kSfxMaxNameBytes + 1];
+        memcpy(name, s.raw_name, length + 1);
+        oem_name_to_ansi(name, length);
+        s.entry_name = QlStr(name, length, 1);
     }
     if (s.entry_name.IsNull())
         s.entry_name = QlStr();
