@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <new>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "stub/engine/lzmadec.h"
 #include "stub/engine/ppmddec.h"
 #include "stub/sfxstub.h"
+#include "tests/fuzz/FuzzPieceSource.h"
 
 SfxState g_sfx;
 
@@ -25,25 +25,6 @@ namespace {
 const int kExitReturned = 3;
 const int kExitDecodeFailed = 4;
 const int kExitUsage = 5;
-
-class MemorySource final : public QlByteSource {
-public:
-    explicit MemorySource(const std::vector<uint8_t>& data) : data_(data) {}
-    int32_t fill(uint8_t* buffer, uint32_t capacity) override
-    {
-        size_t n = data_.size() - at_;
-        if (n > capacity)
-            n = capacity;
-        if (n > 0)
-            std::memcpy(buffer, data_.data() + at_, n);
-        at_ += n;
-        return static_cast<int32_t>(n);
-    }
-
-private:
-    const std::vector<uint8_t>& data_;
-    size_t at_ = 0;
-};
 
 class CountingSink final : public QlByteSink {
 public:
@@ -75,7 +56,7 @@ int decode_entry(const wchar_t* method, const wchar_t* path, const wchar_t* size
     if (!read_file(path, &data))
         return kExitUsage;
     static uint8_t buffer[1 << 20];
-    MemorySource source(data);
+    FuzzPieceSource source(data.data(), data.size(), 0x7000);  // the engine's blocks
     CountingSink sink;
     SfxDecodeJob job;
     job.source = &source;
