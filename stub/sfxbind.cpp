@@ -20,78 +20,79 @@
 
 #include "stub/sfxstub.h"
 
-// F(name, bytes): the function `name` looked up by name; `bytes` is the size
-// of its arguments, the "@bytes" of its import name (checked against its
-// declaration below). O(name, bytes, ordinal): looked up by ordinal.
-#define QL_BIND_USER32(F, O)          \
-    F(BeginPaint, 8)                  \
-    F(CheckDlgButton, 12)             \
-    F(DefWindowProcW, 16)             \
-    F(DialogBoxParamW, 20)            \
-    F(DispatchMessageW, 4)            \
-    F(EnableWindow, 8)                \
-    F(EndDialog, 8)                   \
-    F(EndPaint, 8)                    \
-    F(GetClientRect, 8)               \
-    F(GetDlgItem, 8)                  \
-    F(GetKeyState, 4)                 \
-    F(GetLastActivePopup, 4)          \
-    F(GetParent, 4)                   \
-    F(GetSysColor, 4)                 \
-    F(GetSystemMetrics, 4)            \
-    F(GetWindowLongW, 8)              \
-    F(GetWindowRect, 8)               \
-    F(GetWindowTextLengthW, 4)        \
-    F(GetWindowTextW, 12)             \
-    F(GetWindowWord, 8)               \
-    F(InvalidateRect, 12)             \
-    F(IsDialogMessageW, 8)            \
-    F(IsDlgButtonChecked, 8)          \
-    F(IsWindowVisible, 4)             \
-    F(KillTimer, 8)                   \
-    F(LoadCursorW, 8)                 \
-    F(LoadIconW, 8)                   \
-    F(LoadStringW, 16)                \
-    F(MessageBoxA, 16)                \
-    F(MessageBoxW, 16)                \
-    F(MsgWaitForMultipleObjects, 20)  \
-    F(PeekMessageW, 20)               \
-    F(PostMessageW, 16)               \
-    F(PostQuitMessage, 4)             \
-    F(RegisterClassW, 4)              \
-    F(SendDlgItemMessageW, 20)        \
-    F(SendMessageW, 16)               \
-    F(SetActiveWindow, 4)             \
-    F(SetCursor, 4)                   \
-    F(SetDlgItemTextW, 12)            \
-    F(SetForegroundWindow, 4)         \
-    F(SetTimer, 16)                   \
-    F(SetWindowLongW, 12)             \
-    F(SetWindowPos, 28)               \
-    F(SetWindowTextW, 8)              \
-    F(SetWindowWord, 12)              \
-    F(ShowWindow, 8)                  \
-    F(TranslateMessage, 4)            \
-    F(UpdateWindow, 4)                \
-    F(WaitMessage, 0)
+// F(library, name, bytes): the function `name` of `library` looked up by
+// name; `bytes` is the size of its arguments, the "@bytes" of its import name
+// (checked against its declaration below). O(library, name, bytes, ordinal):
+// looked up by ordinal.
+#define QL_BIND_USER32(F, O)                    \
+    F(user32, BeginPaint, 8)                    \
+    F(user32, CheckDlgButton, 12)               \
+    F(user32, DefWindowProcW, 16)               \
+    F(user32, DialogBoxParamW, 20)              \
+    F(user32, DispatchMessageW, 4)              \
+    F(user32, EnableWindow, 8)                  \
+    F(user32, EndDialog, 8)                     \
+    F(user32, EndPaint, 8)                      \
+    F(user32, GetClientRect, 8)                 \
+    F(user32, GetDlgItem, 8)                    \
+    F(user32, GetKeyState, 4)                   \
+    F(user32, GetLastActivePopup, 4)            \
+    F(user32, GetParent, 4)                     \
+    F(user32, GetSysColor, 4)                   \
+    F(user32, GetSystemMetrics, 4)              \
+    F(user32, GetWindowLongW, 8)                \
+    F(user32, GetWindowRect, 8)                 \
+    F(user32, GetWindowTextLengthW, 4)          \
+    F(user32, GetWindowTextW, 12)               \
+    F(user32, GetWindowWord, 8)                 \
+    F(user32, InvalidateRect, 12)               \
+    F(user32, IsDialogMessageW, 8)              \
+    F(user32, IsDlgButtonChecked, 8)            \
+    F(user32, IsWindowVisible, 4)               \
+    F(user32, KillTimer, 8)                     \
+    F(user32, LoadCursorW, 8)                   \
+    F(user32, LoadIconW, 8)                     \
+    F(user32, LoadStringW, 16)                  \
+    F(user32, MessageBoxA, 16)                  \
+    F(user32, MessageBoxW, 16)                  \
+    F(user32, MsgWaitForMultipleObjects, 20)    \
+    F(user32, PeekMessageW, 20)                 \
+    F(user32, PostMessageW, 16)                 \
+    F(user32, PostQuitMessage, 4)               \
+    F(user32, RegisterClassW, 4)                \
+    F(user32, SendDlgItemMessageW, 20)          \
+    F(user32, SendMessageW, 16)                 \
+    F(user32, SetActiveWindow, 4)               \
+    F(user32, SetCursor, 4)                     \
+    F(user32, SetDlgItemTextW, 12)              \
+    F(user32, SetForegroundWindow, 4)           \
+    F(user32, SetTimer, 16)                     \
+    F(user32, SetWindowLongW, 12)               \
+    F(user32, SetWindowPos, 28)                 \
+    F(user32, SetWindowTextW, 8)                \
+    F(user32, SetWindowWord, 12)                \
+    F(user32, ShowWindow, 8)                    \
+    F(user32, TranslateMessage, 4)              \
+    F(user32, UpdateWindow, 4)                  \
+    F(user32, WaitMessage, 0)
 
-#define QL_BIND_SHELL32(F, O)         \
-    F(FindExecutableW, 12)            \
-    F(SHBrowseForFolderW, 4)          \
-    F(SHGetMalloc, 4)                 \
-    F(SHGetPathFromIDListW, 8)        \
-    F(SHGetSpecialFolderLocation, 12) \
-    F(ShellExecuteExW, 4)             \
-    F(ShellExecuteW, 24)
+#define QL_BIND_SHELL32(F, O)                   \
+    F(shell32, FindExecutableW, 12)             \
+    F(shell32, SHBrowseForFolderW, 4)           \
+    F(shell32, SHGetMalloc, 4)                  \
+    F(shell32, SHGetPathFromIDListW, 8)         \
+    F(shell32, SHGetSpecialFolderLocation, 12)  \
+    F(shell32, ShellExecuteExW, 4)              \
+    F(shell32, ShellExecuteW, 24)
 
 // InitCommonControls is taken by its ordinal, as the common controls have
 // always exported it.
-#define QL_BIND_COMCTL32(F, O)        \
-    O(InitCommonControls, 0, 17)
+#define QL_BIND_COMCTL32(F, O)                  \
+    O(comctl32, InitCommonControls, 0, 17)
 
-#define QL_BIND_SHLWAPI(F, O)         \
-    F(PathFileExistsW, 4)             \
-    F(PathFindFileNameW, 4)
+#define QL_BIND_SHLWAPI(F, O)                   \
+    F(shlwapi, PathFileExistsW, 4)              \
+    F(shlwapi, PathFindFileNameW, 4)
 
 // --- the tables' records, as the thunks below see them
 
@@ -126,10 +127,10 @@ struct QlArgumentBytes<R __stdcall(A...)> {
     static constexpr int value = (0 + ... + static_cast<int>((sizeof(A) + 3) & ~size_t(3)));
 };
 
-#define QL_BIND_CHECK(name, bytes)                                    \
+#define QL_BIND_CHECK(library, name, bytes)                          \
     static_assert(QlArgumentBytes<decltype(::name)>::value == bytes, \
                   #name ": the argument bytes differ from its declaration");
-#define QL_BIND_CHECK_ORDINAL(name, bytes, ordinal) QL_BIND_CHECK(name, bytes)
+#define QL_BIND_CHECK_ORDINAL(library, name, bytes, ordinal) QL_BIND_CHECK(library, name, bytes)
 QL_BIND_USER32(QL_BIND_CHECK, QL_BIND_CHECK_ORDINAL)
 QL_BIND_SHELL32(QL_BIND_CHECK, QL_BIND_CHECK_ORDINAL)
 QL_BIND_COMCTL32(QL_BIND_CHECK, QL_BIND_CHECK_ORDINAL)
@@ -222,20 +223,7 @@ asm(".text\n"
 #define QL_BIND_BY_ORDINAL(library, name, bytes, ordinal) \
     QL_BIND_ENTRY(library, name, bytes, #ordinal, "")
 
-#define QL_BIND_USER32_NAME(name, bytes) QL_BIND_BY_NAME(user32, name, bytes)
-#define QL_BIND_USER32_ORDINAL(name, bytes, ordinal) \
-    QL_BIND_BY_ORDINAL(user32, name, bytes, ordinal)
-#define QL_BIND_SHELL32_NAME(name, bytes) QL_BIND_BY_NAME(shell32, name, bytes)
-#define QL_BIND_SHELL32_ORDINAL(name, bytes, ordinal) \
-    QL_BIND_BY_ORDINAL(shell32, name, bytes, ordinal)
-#define QL_BIND_COMCTL32_NAME(name, bytes) QL_BIND_BY_NAME(comctl32, name, bytes)
-#define QL_BIND_COMCTL32_ORDINAL(name, bytes, ordinal) \
-    QL_BIND_BY_ORDINAL(comctl32, name, bytes, ordinal)
-#define QL_BIND_SHLWAPI_NAME(name, bytes) QL_BIND_BY_NAME(shlwapi, name, bytes)
-#define QL_BIND_SHLWAPI_ORDINAL(name, bytes, ordinal) \
-    QL_BIND_BY_ORDINAL(shlwapi, name, bytes, ordinal)
-
-QL_BIND_USER32(QL_BIND_USER32_NAME, QL_BIND_USER32_ORDINAL)
-QL_BIND_SHELL32(QL_BIND_SHELL32_NAME, QL_BIND_SHELL32_ORDINAL)
-QL_BIND_COMCTL32(QL_BIND_COMCTL32_NAME, QL_BIND_COMCTL32_ORDINAL)
-QL_BIND_SHLWAPI(QL_BIND_SHLWAPI_NAME, QL_BIND_SHLWAPI_ORDINAL)
+QL_BIND_USER32(QL_BIND_BY_NAME, QL_BIND_BY_ORDINAL)
+QL_BIND_SHELL32(QL_BIND_BY_NAME, QL_BIND_BY_ORDINAL)
+QL_BIND_COMCTL32(QL_BIND_BY_NAME, QL_BIND_BY_ORDINAL)
+QL_BIND_SHLWAPI(QL_BIND_BY_NAME, QL_BIND_BY_ORDINAL)
