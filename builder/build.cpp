@@ -8,6 +8,7 @@
 #include "builder/pe.h"
 #include "builder/pehead.h"
 #include "builder/qlse32api.h"
+#include "builder/services.h"
 #include "builder/sfxheader.h"
 #include "builder/stubvariants.h"
 #include "builder/switches.h"
