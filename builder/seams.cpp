@@ -53,10 +53,6 @@ void write_main_archiver_exe_setting(const QlStr&)
 {
 }
 
-void register_meter_class(HINSTANCE)
-{
-}
-
 QlStr read_builder_version_record()
 {
     return QlStr();

@@ -33,8 +33,6 @@ bool check_setup_command(const QlStr& command);
 QlStr read_main_archiver_exe_setting();
 bool main_archiver_passes_version_test();
 void write_main_archiver_exe_setting(const QlStr& path);
-// The "Meter" window class of the progress display.
-void register_meter_class(HINSTANCE instance);
 // The builder's version record (the default value of its HKLM key).
 QlStr read_builder_version_record();
 void write_builder_version_record(const QlStr& version);

@@ -19,6 +19,7 @@
 #include "builder/trace.h"
 #include "builder/ui/dlg.h"
 #include "builder/ui/help.h"
+#include "builder/ui/meter.h"
 #include "builder/ui/msgsink.h"
 #include "common/QlCmdl.h"
 #include "common/QlGutz.h"

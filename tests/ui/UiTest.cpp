@@ -1,8 +1,9 @@
-// The builder's dialog services under Wine, in-process: the busy state and
-// the instance marker; the busy cursor's subclassing; message boxes and the
-// common handler; help requests reaching the HTML Help control (the logging
-// stand-in beside the program, chosen by a DLL override); the F1 hook in
-// menus; and the file filters.
+// The builder's dialog services under Wine, in-process: the Meter window's
+// messages, words and pixels; the busy state and the instance marker; the
+// busy cursor's subclassing; message boxes and the common handler; help
+// requests reaching the HTML Help control (the logging stand-in beside the
+// program, chosen by a DLL override); the F1 hook in menus; the file filters;
+// and the output's open and delete retries.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "builder/openretry.h"
 #include "builder/services.h"
 #include "builder/ui/dlg.h"
 #include "builder/ui/filedlg.h"
 #include "builder/ui/help.h"
+#include "builder/ui/meter.h"
 #include "builder/ui/msgsink.h"
 #include "help/helpids.h"
 #include "tests/support/RecordingHooks.h"
@@ -64,6 +67,14 @@ ULONG_PTR marker_of(HWND window)
     return reinterpret_cast<ULONG_PTR>(GetPropW(window, instance_marker_name().Text()));
 }
 
+COLORREF pixel(HWND window, int x, int y)
+{
+    HDC dc = GetDC(window);
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return c;
+}
+
 std::wstring temp_path(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
@@ -97,6 +108,63 @@ std::string narrow(const std::wstring& text)
 }
 
 }  // namespace
+
+TEST(Meter, MessagesAndWordsHoldTotalAndDone)
+{
+    register_meter_class(module());
+    TestWindow parent;
+    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
+                                 nullptr, module(), nullptr);
+    ASSERT_NE(nullptr, meter);
+    // A new meter shows 50 of 100.
+    EXPECT_EQ(100, SendMessageW(meter, kMeterGetTotal, 0, 0));
+    EXPECT_EQ(50, SendMessageW(meter, kMeterGetDone, 0, 0));
+    EXPECT_EQ(0, SendMessageW(meter, kMeterSetTotal, 0xFFFF, 0));
+    EXPECT_EQ(0, SendMessageW(meter, kMeterSetDone, 0x8001, 0));
+    EXPECT_EQ(0xFFFF, SendMessageW(meter, kMeterGetTotal, 0, 0));
+    EXPECT_EQ(0x8001, SendMessageW(meter, kMeterGetDone, 0, 0));
+    // The words themselves: word 0 the total, word 1 the part done.
+    EXPECT_EQ(0xFFFF, static_cast<WORD>(GetWindowWord(meter, 0)));
+    EXPECT_EQ(0x8001, static_cast<WORD>(GetWindowWord(meter, 2)));
+    // Values are 16 bits: the high half of wParam is not kept.
+    SendMessageW(meter, kMeterSetDone, 0x12345, 0);
+    EXPECT_EQ(0x2345, SendMessageW(meter, kMeterGetDone, 0, 0));
+    EXPECT_EQ(static_cast<LRESULT>(DLGC_STATIC), SendMessageW(meter, WM_GETDLGCODE, 0, 0));
+}
+
+TEST(Meter, PaintsTheDonePartInTheHighlightColour)
+{
+    register_meter_class(module());
+    TestWindow parent;
+    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
+                                 nullptr, module(), nullptr);
+    ASSERT_NE(nullptr, meter);
+    const COLORREF done = GetSysColor(COLOR_HIGHLIGHT);
+    const COLORREF rest = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    ASSERT_NE(done, rest);
+    struct Case {
+        const char* why;
+        WPARAM total, part;
+        COLORREF left, right;  // at x 10 and 190, below the text
+    } cases[] = {
+        {"200 and 50: a quarter done", 200, 50, done, rest},
+        {"total 0: nothing done", 0, 30, rest, rest},
+        {"done beyond the total: all done", 100, 150, done, done},
+        {"all done", 40, 40, done, done},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SendMessageW(meter, kMeterSetTotal, c.total, 0);
+        SendMessageW(meter, kMeterSetDone, c.part, 0);
+        EXPECT_EQ(c.left, pixel(meter, 10, 18));
+        EXPECT_EQ(c.right, pixel(meter, 190, 18));
+    }
+    // The edge of a quarter: pixel 49 done, pixel 50 not.
+    SendMessageW(meter, kMeterSetTotal, 200, 0);
+    SendMessageW(meter, kMeterSetDone, 50, 0);
+    EXPECT_EQ(done, pixel(meter, 49, 18));
+    EXPECT_EQ(rest, pixel(meter, 50, 18));
+}
 
 TEST(Busy, MarkerCountAndModalDialogs)
 {
@@ -263,6 +331,59 @@ TEST(FileDialogs, FiltersFromTheStringTable)
     std::vector<QlHookReport> reports = qlTakeHookReports();
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(321, reports[0].line);
+}
+
+TEST(OpenRetrying, ARefusedAccessFailsAtOnce)
+{
+    // A read-only output cannot be deleted; a folder in the output's place
+    // cannot be opened. Neither is held by anyone: neither is waited for.
+    const std::wstring path = temp_path(L"ql-read-only-");
+    HANDLE made = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, made);
+    CloseHandle(made);
+    const std::wstring folder = temp_path(L"ql-folder-");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(delete_retrying(path));
+    HANDLE h = open_retrying(folder, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    DWORD error = GetLastError();
+    DWORD spent = GetTickCount() - start;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
+    // Waiting would have taken two full waits of 8 s.
+    EXPECT_LT(spent, kHeldFileWaitMs) << "no wait for a file nobody holds";
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+HANDLE g_holder = INVALID_HANDLE_VALUE;
+void CALLBACK let_go(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    CloseHandle(g_holder);
+    g_holder = INVALID_HANDLE_VALUE;
+}
+}  // namespace
+
+TEST(OpenRetrying, AFileHeldByAnotherIsWaitedFor)
+{
+    const std::wstring path = temp_path(L"ql-held-");
+    g_holder = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, g_holder);
+    // The holder lets go from a timer, which only the retry loop's message
+    // processing can run.
+    SetTimer(nullptr, 0, 200, let_go);
+    HANDLE h = open_retrying(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, g_holder);
+    CloseHandle(h);
+    g_holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetTimer(nullptr, 0, 200, let_go);
+    EXPECT_TRUE(delete_retrying(path));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
 }
 
 TEST(Services, LanguageVersionAndConfirmIds)

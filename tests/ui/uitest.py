@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The real builder's dialogs, help and single instance under Wine.
+"""The real builder's dialogs, help, single instance and cancel under Wine.
 
 The builder stands in the distribution layout (QLSE32.DLL and quollase.chm
 beside it) with the logging stand-in of the HTML Help control; its test hook
@@ -10,22 +10,27 @@ the help requests that reached HtmlHelpW.
 usage: uitest.py GROUP --wine QL_WINE --launcher QLLAUNCH --builder EXE --helper DLL
                  --help-file CHM --help-standin OCX --work DIR
 GROUP: dialogs (the About box, the confirmation dialog, F1 and Help, the four
-file dialogs) or instance (two builders).
+file dialogs), instance (two builders) or cancel (a cancelled build, a
+read-only output).
 """
 import argparse
 import concurrent.futures
 import json
 import os
+import random
 import shutil
+import stat
 import subprocess
 import sys
 import time
+import zipfile
 
 RUN_DEADLINE = 120
+BUILT, BUILD_FAILED = 1, 2
 HH_INITIALIZE, HH_HELP_CONTEXT = 28, 15
 # Help ids of the test hook's dialogs (help/helpids.h).
 IDH_DIALOG_TYPE2, IDH_DIALOG_TYPE3 = 894, 896
-MSG_BUSY = 4070
+MSG_BUSY, MSG_REMOVE_EXE = 4070, 1046
 
 
 def winpath(path):
@@ -221,6 +226,54 @@ class Runner:
                 first.kill()
         return faults
 
+    # --- cancel
+
+    def build(self, name, env, make_output=None):
+        folder = self.folder(name)
+        zip_path = os.path.join(folder, "in.zip")
+        # Eight stored megabytes: the helper library copies them a megabyte
+        # at a time, polling for a cancel before each.
+        rnd = random.Random(7)
+        with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_STORED) as z:
+            for i in range(8):
+                z.writestr("part%d.bin" % i, bytes(rnd.getrandbits(8) for _ in range(1 << 20)))
+        if make_output:
+            make_output(os.path.join(folder, "in.exe"))
+        before = sorted(os.listdir(folder))
+        log = os.path.join(folder, "messages.log")
+        run = subprocess.run([self.args.wine, self.builder, winpath(zip_path), "-y"],
+                             env=self.env(QL_MESSAGE_LOG=winpath(log), **env), cwd=folder,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
+        shown = [int(line.split("\t")[0]) for line in read_lines(log)]
+        after = sorted(n for n in os.listdir(folder) if n != "messages.log")
+        return run.returncode, shown, before, after
+
+    def cancel(self, which):
+        faults = []
+        if which == "cancelled":
+            code, shown, before, after = self.build("build cancelled half way", {"QL_TEST_CANCEL_AT": "50"})
+            if code != BUILD_FAILED or shown:
+                faults.append("exit %d, messages %r: wanted a failed build without a message" % (code, shown))
+            if after != before:
+                faults.append("left behind: %r (before the build: %r)" % (sorted(set(after) - set(before)), before))
+        elif which == "not cancelled":
+            code, shown, before, after = self.build("build not cancelled", {})
+            if code != BUILT or "in.exe" not in after:
+                faults.append("exit %d, messages %r, files %r: the same build without a cancel must succeed"
+                              % (code, shown, after))
+        else:
+            def read_only(path):
+                with open(path, "wb") as f:
+                    f.write(b"old")
+                os.chmod(path, stat.S_IREAD)
+            code, shown, before, after = self.build("read-only output", {}, read_only)
+            if code != BUILD_FAILED or shown != [MSG_REMOVE_EXE]:
+                faults.append("exit %d, messages %r: wanted a failed build with %d" % (code, shown, MSG_REMOVE_EXE))
+            exe = os.path.join(self.args.work, "read-only_output", "in.exe")
+            if open(exe, "rb").read() != b"old":
+                faults.append("the read-only output was changed")
+        return faults
+
 
 def read_lines(path):
     if not os.path.exists(path):
@@ -231,15 +284,17 @@ def read_lines(path):
 
 def main(argv):
     parser = argparse.ArgumentParser()
-    parser.add_argument("group", choices=["dialogs", "instance"])
+    parser.add_argument("group", choices=["dialogs", "instance", "cancel"])
     for name in ("wine", "launcher", "builder", "helper", "help-file", "help-standin", "work"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args(argv)
     runner = Runner(args)
     if args.group == "dialogs":
         cases = [(c.name, runner.dialog, c) for c in dialog_cases()]
-    else:
+    elif args.group == "instance":
         cases = [("two builders, the first " + s, runner.instance, s) for s in ("idle", "busy", "dialog")]
+    else:
+        cases = [(w, runner.cancel, w) for w in ("cancelled", "not cancelled", "read-only output")]
     failed = 0
     # Cases that type keys want the focus: they run alone, after the others.
     parallel = [c for c in cases if not getattr(c[2], "focus", False)]
