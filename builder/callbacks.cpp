@@ -19,6 +19,8 @@ uint16_t g_nameFeatures = 0;
 
 namespace {
 
+const char kSource[] = "callbacks";
+const int kLineUnzipInitUnbound = 153;
 const int kMsgLibraryError = 1080;
 const int kMsgWriteTo = 6130;
 
@@ -209,7 +211,7 @@ void clear_cancel_request()
     g_cancelRequested = false;
 }
 
-void create_meter_window(HWND page, HWND frame)
+void create_meter_window(HWND, HWND frame)
 {
     if (frame == nullptr)
         return;
@@ -217,7 +219,6 @@ void create_meter_window(HWND page, HWND frame)
     GetClientRect(frame, &area);
     g_meterWindow = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
                                     area.bottom, frame, nullptr, GetModuleHandleW(nullptr), nullptr);
-    (void)page;
 }
 
 void destroy_meter_window(HWND page)
@@ -262,7 +263,7 @@ void init_zip_callbacks()
 void init_unzip_callbacks()
 {
     if (!g_helper || !g_helper->unzip_init) {
-        report_assertion("callbacks", 153);
+        report_assertion(kSource, kLineUnzipInitUnbound);
         return;
     }
     QlseUnzipCallbacks t = {};

@@ -7,6 +7,11 @@
 //   box                a question with a Help button      "box <button>"
 //   browse-zip:PATH    the open dialog for a Zip file     "chosen <path>" or "none"
 //   browse-text:PATH, browse-icon:PATH, save-text:PATH    the other file dialogs
+//   build-page:ZIP     a build of ZIP (as with -y) in a stand-in of the
+//                      wizard's build page with its meter: "built <result>
+//                      range <total> done <done>" as the meter shows them
+//                      at the end, then "meter gone, place hidden" once it is
+//                      removed; the exit code is the build's (1 or 2)
 //   main:idle|busy|dialog  a stand-in main window with the instance marker
 //                      idle, busy, or idle under an open confirmation dialog:
 //                      "ready" once it is up, "handed <wParam> <text>" when a

@@ -10,8 +10,8 @@ the help requests that reached HtmlHelpW.
 usage: uitest.py GROUP --wine QL_WINE --launcher QLLAUNCH --builder EXE --helper DLL
                  --help-file CHM --help-standin OCX --work DIR
 GROUP: dialogs (the About box, the confirmation dialog, F1 and Help, the four
-file dialogs), instance (two builders) or cancel (a cancelled build, a
-read-only output).
+file dialogs), instance (two builders) or cancel (a cancelled build, the
+meter of a build page, a read-only output).
 """
 import argparse
 import concurrent.futures
@@ -228,7 +228,9 @@ class Runner:
 
     # --- cancel
 
-    def build(self, name, env, make_output=None):
+    def build(self, name, env, make_output=None, page=False):
+        """A build of eight stored megabytes, from the command line or, with page, on the stand-in
+        of the wizard's build page: (exit code, messages, files before, files after, page lines)."""
         folder = self.folder(name)
         zip_path = os.path.join(folder, "in.zip")
         # Eight stored megabytes: the helper library copies them a megabyte
@@ -241,32 +243,52 @@ class Runner:
             make_output(os.path.join(folder, "in.exe"))
         before = sorted(os.listdir(folder))
         log = os.path.join(folder, "messages.log")
-        run = subprocess.run([self.args.wine, self.builder, winpath(zip_path), "-y"],
+        result = os.path.join(self.args.work, name.replace(" ", "_") + ".txt")
+        if os.path.exists(result):
+            os.remove(result)
+        if page:
+            env = dict(env, QL_TEST_DIALOG="build-page:" + winpath(zip_path), QL_TEST_RESULT=winpath(result))
+        run = subprocess.run([self.args.wine, self.builder] + ([] if page else [winpath(zip_path), "-y"]),
                              env=self.env(QL_MESSAGE_LOG=winpath(log), **env), cwd=folder,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
         shown = [int(line.split("\t")[0]) for line in read_lines(log)]
         after = sorted(n for n in os.listdir(folder) if n != "messages.log")
-        return run.returncode, shown, before, after
+        return run.returncode, shown, before, after, read_lines(result)
 
     def cancel(self, which):
         faults = []
         if which == "cancelled":
-            code, shown, before, after = self.build("build cancelled half way", {"QL_TEST_CANCEL_AT": "50"})
+            code, shown, before, after, _ = self.build("build cancelled half way", {"QL_TEST_CANCEL_AT": "50"})
             if code != BUILD_FAILED or shown:
                 faults.append("exit %d, messages %r: wanted a failed build without a message" % (code, shown))
             if after != before:
                 faults.append("left behind: %r (before the build: %r)" % (sorted(set(after) - set(before)), before))
         elif which == "not cancelled":
-            code, shown, before, after = self.build("build not cancelled", {})
+            code, shown, before, after, _ = self.build("build not cancelled", {})
             if code != BUILT or "in.exe" not in after:
                 faults.append("exit %d, messages %r, files %r: the same build without a cancel must succeed"
                               % (code, shown, after))
+        elif which.startswith("meter"):
+            # The library's progress moves the page's meter: to its end, or,
+            # cancelled at half the archive, to a little past half of it.
+            cancelled = which.endswith("cancelled")
+            code, shown, before, after, lines = self.build(
+                which, {"QL_TEST_CANCEL_AT": "50"} if cancelled else {}, page=True)
+            words = lines[0].split() if lines else []
+            done = int(words[5]) if len(words) == 6 else -1
+            if cancelled:
+                ok = code == BUILD_FAILED and words[:4] == ["built", "0", "range", "65535"] and 0x8000 <= done < 0xFFFF
+                ok = ok and after == before
+            else:
+                ok = code == BUILT and lines[:1] == ["built 1 range 65535 done 65535"] and "in.exe" in after
+            if not ok or lines[1:] != ["meter gone, place hidden"] or shown:
+                faults.append("exit %d, page %r, messages %r, files %r" % (code, lines, shown, after))
         else:
             def read_only(path):
                 with open(path, "wb") as f:
                     f.write(b"old")
                 os.chmod(path, stat.S_IREAD)
-            code, shown, before, after = self.build("read-only output", {}, read_only)
+            code, shown, before, after, _ = self.build("read-only output", {}, read_only)
             if code != BUILD_FAILED or shown != [MSG_REMOVE_EXE]:
                 faults.append("exit %d, messages %r: wanted a failed build with %d" % (code, shown, MSG_REMOVE_EXE))
             exe = os.path.join(self.args.work, "read-only_output", "in.exe")
@@ -294,7 +316,8 @@ def main(argv):
     elif args.group == "instance":
         cases = [("two builders, the first " + s, runner.instance, s) for s in ("idle", "busy", "dialog")]
     else:
-        cases = [(w, runner.cancel, w) for w in ("cancelled", "not cancelled", "read-only output")]
+        cases = [(w, runner.cancel, w) for w in ("cancelled", "not cancelled", "meter on a build page",
+                                                   "meter on a build page, cancelled", "read-only output")]
     failed = 0
     # Cases that type keys want the focus: they run alone, after the others.
     parallel = [c for c in cases if not getattr(c[2], "focus", False)]
