@@ -73,6 +73,14 @@ bool isAnswer(RobotStep::Kind kind)
            kind == RobotStep::Leave;
 }
 
+// Input as a user's hands give it; it may follow the answer, so that it
+// reaches the program while the answer's work runs (a key pressed during an
+// extraction that the answer started).
+bool isInput(RobotStep::Kind kind)
+{
+    return kind == RobotStep::Key || kind == RobotStep::MouseClick;
+}
+
 // The fault of one line, or an empty text when the line is sound.
 std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument,
                        RobotScript& script)
@@ -111,7 +119,8 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
 
     RobotStep step{RobotStep::Leave, 0, std::wstring()};
     std::wstring rest;
-    if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press") {
+    if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press" ||
+        keyword == L"mouse-click") {
         if (!parseId(argument, step.id, rest))
             return L"\"" + keyword + L"\" needs a control id (0 to 65535)";
         if (keyword != L"set" && !rest.empty())
@@ -119,12 +128,17 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
         step.kind = keyword == L"set"       ? RobotStep::Set
                     : keyword == L"check"   ? RobotStep::Check
                     : keyword == L"uncheck" ? RobotStep::Uncheck
-                                            : RobotStep::Press;
+                    : keyword == L"press"   ? RobotStep::Press
+                                            : RobotStep::MouseClick;
         step.text = rest;
     } else if (keyword == L"key") {
-        if (!parseId(argument, step.id, rest) || !rest.empty() || step.id == 0 || step.id > 254)
+        if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
             return L"\"key\" needs a virtual-key code (1 to 254)";
         step.kind = RobotStep::Key;
+    } else if (keyword == L"type") {
+        if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
+            return L"\"type\" needs a virtual-key code (1 to 254)";
+        step.kind = RobotStep::Type;
     } else if (keyword == L"await" || keyword == L"await-text") {
         if (argument.empty())
             return L"\"" + keyword + L"\" needs a text";
@@ -142,7 +156,7 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     } else {
         return L"unknown keyword \"" + keyword + L"\"";
     }
-    if (answered)
+    if (answered && !isInput(step.kind))
         return L"the rule has its answer already";
     rule.steps.push_back(step);
     return L"";
@@ -530,7 +544,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
                    (step.kind == RobotStep::PressText ? ",\"text\":" + jsonString(step.text)
                                                       : std::string()));
         return true;
-    case RobotStep::Key: {
+    case RobotStep::Type: {
         // A keystroke as the keyboard makes it: the window is brought to the
         // front and the key goes in as input, so that the system does what
         // it does with a real key (F1 becomes WM_HELP only so).
@@ -544,7 +558,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
         bool front = GetForegroundWindow() == window;
         UINT sent = SendInput(2, keys, sizeof(INPUT));
-        log_.write(head + ",\"do\":\"key\",\"key\":" + jsonNumber(step.id) +
+        log_.write(head + ",\"do\":\"type\",\"key\":" + jsonNumber(step.id) +
                    ",\"front\":" + (front ? "true" : "false") + ",\"sent\":" + jsonNumber(sent));
         return true;
     }
@@ -574,6 +588,22 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
     case RobotStep::Close:
         PostMessageW(window, WM_CLOSE, 0, 0);
         log_.write(head + ",\"do\":\"close\"");
+        return true;
+    case RobotStep::Key:
+        // Into the window's queue, behind whatever the robot posted before.
+        PostMessageW(window, WM_KEYDOWN, step.id, 1);
+        PostMessageW(window, WM_KEYUP, step.id, 0xC0000001);
+        log_.write(head + ",\"do\":\"key\"" + id);
+        return true;
+    case RobotStep::MouseClick:
+        // The button's own press and release, not its command: a program
+        // that drains its input meanwhile sees the click as a user's.
+        control = findControl(window, step.id);
+        if (control) {
+            PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+            PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        }
+        log_.write(head + ",\"do\":\"mouse-click\"" + id + (control ? "" : ",\"missing\":true"));
         return true;
     case RobotStep::Leave:
         return true;

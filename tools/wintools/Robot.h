@@ -15,7 +15,7 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Key, Await, AwaitText, Close, Leave } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText } kind;
     int id;
     std::wstring text;
 };
