@@ -51,15 +51,27 @@ private:
     HWND window_;
 };
 
+// The builder's main window for a test: a message-only window, so that the
+// instance marker it gets is seen by no builder of the other tests (a
+// second builder looks for the marker among the top-level windows).
 class MainWindowScope {
 public:
-    explicit MainWindowScope(HWND window) { set_main_window(window); }
+    MainWindowScope()
+    {
+        window_ = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module(), nullptr);
+        set_main_window(window_);
+    }
     ~MainWindowScope()
     {
         while (is_busy())
             end_busy();
         set_main_window(nullptr);
+        DestroyWindow(window_);
     }
+    HWND get() const { return window_; }
+
+private:
+    HWND window_;
 };
 
 ULONG_PTR marker_of(HWND window)
@@ -113,6 +125,7 @@ TEST(Meter, MessagesAndWordsHoldTotalAndDone)
 {
     register_meter_class(module());
     TestWindow parent;
+    ASSERT_NE(nullptr, parent.get());
     HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
                                  nullptr, module(), nullptr);
     ASSERT_NE(nullptr, meter);
@@ -136,6 +149,7 @@ TEST(Meter, PaintsTheDonePartInTheHighlightColour)
 {
     register_meter_class(module());
     TestWindow parent;
+    ASSERT_NE(nullptr, parent.get());
     HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
                                  nullptr, module(), nullptr);
     ASSERT_NE(nullptr, meter);
@@ -168,8 +182,8 @@ TEST(Meter, PaintsTheDonePartInTheHighlightColour)
 
 TEST(Busy, MarkerCountAndModalDialogs)
 {
-    TestWindow main;
-    MainWindowScope scope(main.get());
+    MainWindowScope main;
+    ASSERT_NE(nullptr, main.get());
     dialog_services_start();
     end_busy();
     EXPECT_EQ(2u, marker_of(main.get())) << "idle";
@@ -211,6 +225,7 @@ TEST(Busy, MarkerCountAndModalDialogs)
 TEST(Busy, SetBusySubclassesEachChildOnceAndRestoresIt)
 {
     TestWindow parent;
+    ASSERT_NE(nullptr, parent.get());
     HWND a = CreateWindowExW(0, L"BUTTON", L"a", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent.get(), nullptr,
                              module(), nullptr);
     HWND b = CreateWindowExW(0, L"EDIT", L"b", WS_CHILD | WS_VISIBLE, 60, 0, 50, 20, parent.get(), nullptr,
@@ -264,6 +279,7 @@ TEST(Help, RequestsReachTheHelpControlWithTheFileAndId)
     const QlStr file(L"C:\\Program Files\\Quolla\\quollase.chm");
     help_start(file);
     TestWindow owner;
+    ASSERT_NE(nullptr, owner.get());
     qlTakeHookReports();
 
     EXPECT_FALSE(dialog_common_handler(owner.get(), WM_HELP, 0, 0, kQlDlgNoHelp)) << "0xFFFF: the dialog's own";
@@ -298,8 +314,8 @@ TEST(Help, RequestsReachTheHelpControlWithTheFileAndId)
 
 TEST(Help, F1InAMenuIsPostedToTheMainWindow)
 {
-    TestWindow main;
-    MainWindowScope scope(main.get());
+    MainWindowScope main;
+    ASSERT_NE(nullptr, main.get());
     MSG key = {};
     key.hwnd = main.get();
     key.message = WM_KEYDOWN;

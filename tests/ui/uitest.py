@@ -63,7 +63,7 @@ def dialog_cases():
         # F1 goes in as a keystroke; the stand-in's viewer shows that it
         # arrived before the dialog is answered.
         Dialog("F1 and Help in a dialog", "confirm",
-               "window\ntext InstallShield\nkey 112\nawait Help stand-in 894\npress 9\npress 26003\n",
+               "window\ntext InstallShield\ntype 112\nawait Help stand-in 894\npress 9\npress 26003\n",
                ["confirm 26003"], help_ids=[IDH_DIALOG_TYPE2, IDH_DIALOG_TYPE2], focus=True),
         Dialog("Help button of a message box", "box",
                "window\ntext test it now\npress 9\nawait Help stand-in 896\npress 7\n", ["box 7"],
