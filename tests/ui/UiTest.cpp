@@ -119,15 +119,21 @@ std::string narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
+// A 200 x 20 meter at 10, 10 of parent.
+HWND new_meter(HWND parent)
+{
+    register_meter_class(module());
+    return CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent, nullptr,
+                           module(), nullptr);
+}
+
 }  // namespace
 
 TEST(Meter, MessagesAndWordsHoldTotalAndDone)
 {
-    register_meter_class(module());
     TestWindow parent;
     ASSERT_NE(nullptr, parent.get());
-    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
-                                 nullptr, module(), nullptr);
+    HWND meter = new_meter(parent.get());
     ASSERT_NE(nullptr, meter);
     // A new meter shows 50 of 100.
     EXPECT_EQ(100, SendMessageW(meter, kMeterGetTotal, 0, 0));
@@ -147,11 +153,9 @@ TEST(Meter, MessagesAndWordsHoldTotalAndDone)
 
 TEST(Meter, PaintsTheDonePartInTheHighlightColour)
 {
-    register_meter_class(module());
     TestWindow parent;
     ASSERT_NE(nullptr, parent.get());
-    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
-                                 nullptr, module(), nullptr);
+    HWND meter = new_meter(parent.get());
     ASSERT_NE(nullptr, meter);
     const COLORREF done = GetSysColor(COLOR_HIGHLIGHT);
     const COLORREF rest = GetSysColor(COLOR_HIGHLIGHTTEXT);
