@@ -213,7 +213,13 @@ public:
 private:
     // --- range decoder
     void start_range_decoder();
-    uint32_t threshold(uint32_t total) { return code_ / (range_ /= total); }
+    // Splits the range into `total` parts. Which part the code lies in is
+    // then found without a second division: code / range < x exactly when
+    // code < x * range (taken in 64 bits, so that no x can wrap it). A range
+    // that the split leaves empty holds no part at all: the model then
+    // refuses the data.
+    void divide_range(uint32_t total) { range_ /= total; }
+    bool below(uint32_t x) const { return code_ < uint64_t(x) * range_; }
     void decode(uint32_t start, uint32_t size)
     {
         start *= range_;
@@ -244,6 +250,9 @@ private:
     State* stats(Context* c) { return reinterpret_cast<State*>(base_ + c->stats); }
     Node* node(uint32_t ref) { return reinterpret_cast<Node*>(base_ + ref); }
     bool in_units(uint32_t ref) const { return ref >= units_start_; }
+    // The context that follows a found symbol is most often the next one
+    // decoded in: asked of memory while the update runs.
+    void prefetch_successor(const State* s) const { __builtin_prefetch(base_ + successor(s)); }
 
     // --- sub-allocator
     void insert_node(uint32_t block, unsigned index);
@@ -1208,9 +1217,10 @@ int Model::decode_symbol()
     Context* mc = min_context_;
     if (mc->num_stats != 0) {
         State* s = stats(mc);
-        uint32_t count = threshold(mc->summ_freq);
+        divide_range(mc->summ_freq);
         uint32_t high = s->freq;
-        if (count < high) {
+        if (below(high)) {
+            prefetch_successor(s);
             decode(0, s->freq);
             found_state_ = s;
             const int symbol = s->symbol;
@@ -1220,7 +1230,8 @@ int Model::decode_symbol()
         prev_success_ = 0;
         unsigned i = mc->num_stats;
         do {
-            if ((high += (++s)->freq) > count) {
+            if (below(high += (++s)->freq)) {
+                prefetch_successor(s);
                 decode(high - s->freq, s->freq);
                 found_state_ = s;
                 const int symbol = s->symbol;
@@ -1228,7 +1239,7 @@ int Model::decode_symbol()
                 return symbol;
             }
         } while (--i);
-        if (count >= mc->summ_freq)
+        if (!below(mc->summ_freq))
             return kBadSymbol;
         decode(high, mc->summ_freq - high);
         next_mask();
@@ -1241,6 +1252,7 @@ int Model::decode_symbol()
         // range < 2^18 once shifted, so the product fits).
         range_ >>= 14;
         if (code_ < *prob * range_) {
+            prefetch_successor(one_state(mc));
             decode(0, *prob);
             *prob = static_cast<uint16_t>(*prob + (1 << kIntBits) - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
             found_state_ = one_state(mc);
@@ -1306,10 +1318,10 @@ int Model::decode_symbol()
         uint32_t freq_sum;
         See* see = make_esc_freq(num_masked, &freq_sum);
         freq_sum += high;
-        uint32_t count = threshold(freq_sum);
-        if (count < high) {
+        divide_range(freq_sum);
+        if (below(high)) {
             State** pps = ps;
-            for (high = 0; (high += (*pps)->freq) <= count; pps++) {
+            for (high = 0; !below(high += (*pps)->freq); pps++) {
             }
             State* s = *pps;
             decode(high - s->freq, s->freq);
@@ -1322,7 +1334,7 @@ int Model::decode_symbol()
             update2();
             return symbol;
         }
-        if (count >= freq_sum)
+        if (!below(freq_sum))
             return kBadSymbol;
         decode(high, freq_sum - high);
         see->summ = static_cast<uint16_t>(see->summ + freq_sum);
