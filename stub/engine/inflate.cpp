@@ -415,28 +415,35 @@ int decode_fast(QlInflateState* s)
             // The entry looked up stays right: a refill only adds bits above.
             refill_fast(in, hold, bits);
         }
-        if (code.op > kOpLiteral) {
-            if (code.op == kOpInvalid) {
-                result = kQlDecodeBadData;
+        if (code.op > 16) {
+            // Not a length: a sub-table, the block's end, or no code.
+            if (code.op > kOpLiteral) {
+                if (code.op == kOpInvalid) {
+                    result = kQlDecodeBadData;
+                    break;
+                }
+                hold >>= code.bits;
+                bits -= code.bits;
+                code = literals[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
+            }
+            if (code.op == kOpLiteral) {
+                hold >>= code.bits;
+                bits -= code.bits;
+                *out++ = static_cast<uint8_t>(code.value);
+                continue;
+            }
+            if (code.op > 16) {
+                hold >>= code.bits;
+                bits -= code.bits;
+                if (code.op == kOpEndOfBlock)
+                    s->mode = kInflateBlockEnd;
+                else
+                    result = kQlDecodeBadData;
                 break;
             }
-            hold >>= code.bits;
-            bits -= code.bits;
-            code = literals[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
         }
         hold >>= code.bits;
         bits -= code.bits;
-        if (code.op == kOpLiteral) {
-            *out++ = static_cast<uint8_t>(code.value);
-            continue;
-        }
-        if (code.op > 16) {
-            if (code.op == kOpEndOfBlock)
-                s->mode = kInflateBlockEnd;
-            else
-                result = kQlDecodeBadData;
-            break;
-        }
         // A length: its base and extra bits (a count of 0 adds nothing).
         if (kRefillBits < kMaxCodeBits + 16 && bits < code.op)
             refill_fast(in, hold, bits);
@@ -447,14 +454,18 @@ int decode_fast(QlInflateState* s)
         if (bits < kDistanceBits)
             refill_fast(in, hold, bits);
         code = distances[hold & distance_mask];
-        if (code.op > kOpLiteral && code.op != kOpInvalid) {
+        if (code.op > 16) {
+            if (code.op <= kOpLiteral || code.op == kOpInvalid) {
+                result = kQlDecodeBadData;
+                break;
+            }
             hold >>= code.bits;
             bits -= code.bits;
             code = distances[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
-        }
-        if (code.op > 16) {
-            result = kQlDecodeBadData;
-            break;
+            if (code.op > 16) {
+                result = kQlDecodeBadData;
+                break;
+            }
         }
         hold >>= code.bits;
         bits -= code.bits;
