@@ -209,6 +209,30 @@ QL_TARGET_SHA void sha1_blocks_sha(uint32_t state[5], const uint8_t* data, size_
 // The schedule's words are little-endian, so its bytes are the round keys
 // as FIPS-197 lays them out, which is what the instructions take. Four
 // blocks go through the rounds side by side.
+namespace {
+
+// Four blocks of keystream: the next four counters through the rounds side
+// by side.
+QL_TARGET_AES inline void keystream_four(const __m128i* keys, unsigned rounds, __m128i& ctr, __m128i out[4])
+{
+    const __m128i one = _mm_set_epi32(0, 0, 0, 1);
+    __m128i k = _mm_loadu_si128(keys);
+    for (int i = 0; i < 4; ++i)
+        out[i] = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
+    for (unsigned r = 1; r < rounds; ++r) {
+        k = _mm_loadu_si128(keys + r);
+        for (int i = 0; i < 4; ++i)
+            out[i] = _mm_aesenc_si128(out[i], k);
+    }
+    k = _mm_loadu_si128(keys + rounds);
+    for (int i = 0; i < 4; ++i)
+        out[i] = _mm_aesenclast_si128(out[i], k);
+}
+
+}  // namespace
+
+// The schedule's words are little-endian, so its bytes are the round keys
+// as FIPS-197 lays them out, which is what the instructions take.
 QL_TARGET_AES void aes_ctr_blocks_aesni(const QlAesKeySchedule* schedule, uint8_t counter[kQlAesBlockSize],
                                         uint8_t* data, size_t blocks)
 {
@@ -218,23 +242,10 @@ QL_TARGET_AES void aes_ctr_blocks_aesni(const QlAesKeySchedule* schedule, uint8_
     __m128i ctr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counter));
     __m128i* p = reinterpret_cast<__m128i*>(data);
     for (; blocks >= 4; blocks -= 4, p += 4) {
-        __m128i k = _mm_loadu_si128(keys);
-        __m128i b0 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b1 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b2 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b3 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        for (unsigned r = 1; r < rounds; ++r) {
-            k = _mm_loadu_si128(keys + r);
-            b0 = _mm_aesenc_si128(b0, k);
-            b1 = _mm_aesenc_si128(b1, k);
-            b2 = _mm_aesenc_si128(b2, k);
-            b3 = _mm_aesenc_si128(b3, k);
-        }
-        k = _mm_loadu_si128(keys + rounds);
-        _mm_storeu_si128(p, _mm_xor_si128(_mm_loadu_si128(p), _mm_aesenclast_si128(b0, k)));
-        _mm_storeu_si128(p + 1, _mm_xor_si128(_mm_loadu_si128(p + 1), _mm_aesenclast_si128(b1, k)));
-        _mm_storeu_si128(p + 2, _mm_xor_si128(_mm_loadu_si128(p + 2), _mm_aesenclast_si128(b2, k)));
-        _mm_storeu_si128(p + 3, _mm_xor_si128(_mm_loadu_si128(p + 3), _mm_aesenclast_si128(b3, k)));
+        __m128i stream[4];
+        keystream_four(keys, rounds, ctr, stream);
+        for (int i = 0; i < 4; ++i)
+            _mm_storeu_si128(p + i, _mm_xor_si128(_mm_loadu_si128(p + i), stream[i]));
     }
     for (; blocks > 0; --blocks, ++p) {
         __m128i b = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), _mm_loadu_si128(keys));
@@ -256,31 +267,18 @@ __attribute__((target("sse2,ssse3,sha,aes"))) void aes_ctr_sha1_blocks(const QlA
 {
     const __m128i* keys = reinterpret_cast<const __m128i*>(schedule->round_keys);
     const unsigned rounds = schedule->rounds;
-    const __m128i one = _mm_set_epi32(0, 0, 0, 1);
     __m128i ctr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counter));
     __m128i abcd, e;
     sha_load_state(state, &abcd, &e);
     for (__m128i* p = reinterpret_cast<__m128i*>(data); blocks > 0; --blocks, p += 4) {
-        const __m128i c0 = _mm_loadu_si128(p), c1 = _mm_loadu_si128(p + 1);
-        const __m128i c2 = _mm_loadu_si128(p + 2), c3 = _mm_loadu_si128(p + 3);
-        sha_block(abcd, e, sha_words(c0), sha_words(c1), sha_words(c2), sha_words(c3));
-        __m128i k = _mm_loadu_si128(keys);
-        __m128i b0 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b1 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b2 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        __m128i b3 = _mm_xor_si128(ctr = _mm_add_epi64(ctr, one), k);
-        for (unsigned r = 1; r < rounds; ++r) {
-            k = _mm_loadu_si128(keys + r);
-            b0 = _mm_aesenc_si128(b0, k);
-            b1 = _mm_aesenc_si128(b1, k);
-            b2 = _mm_aesenc_si128(b2, k);
-            b3 = _mm_aesenc_si128(b3, k);
-        }
-        k = _mm_loadu_si128(keys + rounds);
-        _mm_storeu_si128(p, _mm_xor_si128(c0, _mm_aesenclast_si128(b0, k)));
-        _mm_storeu_si128(p + 1, _mm_xor_si128(c1, _mm_aesenclast_si128(b1, k)));
-        _mm_storeu_si128(p + 2, _mm_xor_si128(c2, _mm_aesenclast_si128(b2, k)));
-        _mm_storeu_si128(p + 3, _mm_xor_si128(c3, _mm_aesenclast_si128(b3, k)));
+        __m128i c[4];
+        for (int i = 0; i < 4; ++i)
+            c[i] = _mm_loadu_si128(p + i);
+        sha_block(abcd, e, sha_words(c[0]), sha_words(c[1]), sha_words(c[2]), sha_words(c[3]));
+        __m128i stream[4];
+        keystream_four(keys, rounds, ctr, stream);
+        for (int i = 0; i < 4; ++i)
+            _mm_storeu_si128(p + i, _mm_xor_si128(c[i], stream[i]));
     }
     sha_store_state(state, abcd, e);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(counter), ctr);

@@ -504,12 +504,6 @@ int decode_fast(QlInflateState* s)
                 out += 16;
                 from += 16;
             } while (out < stop);
-        } else if (distance >= 8) {
-            do {
-                memcpy(out, from, 8);
-                out += 8;
-                from += 8;
-            } while (out < stop);
         } else if (distance == 1) {
             const uint64_t run = 0x0101010101010101ull * out[-1];
             do {
@@ -517,14 +511,16 @@ int decode_fast(QlInflateState* s)
                 out += 8;
             } while (out < stop);
         } else {
-            // A short period: its first 8 bytes one at a time, then 8 at a
-            // time from a multiple of the period of at least 8 bytes back,
-            // which lies in the match or in the period before it.
-            static const uint8_t kPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
-            for (int i = 0; i < 8; ++i)
-                out[i] = from[i];
-            out += 8;
-            from = out - kPeriod[distance];
+            if (distance < 8) {
+                // A short period: its first 8 bytes one at a time, then 8 at
+                // a time from a multiple of the period of at least 8 bytes
+                // back, which lies in the match or in the period before it.
+                static const uint8_t kPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+                for (int i = 0; i < 8; ++i)
+                    out[i] = from[i];
+                out += 8;
+                from = out - kPeriod[distance];
+            }
             while (out < stop) {
                 memcpy(out, from, 8);
                 out += 8;
