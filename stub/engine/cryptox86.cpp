@@ -84,22 +84,17 @@ QL_TARGET_SSSE3 void sha1_blocks_ssse3(uint32_t state[5], const uint8_t* data, s
 #define QL_PARITY(x, y, z) ((x) ^ (y) ^ (z))
 #define QL_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
         const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e;
-        for (unsigned step = 0; step < 4; ++step) {
-            schedule_step(w0, w1, w2, w3, wk + 16 + 4 * step, kSha1K[(16 + 4 * step) / 20]);
-            QL_SHA1_FIVE(QL_CH)
+// Four steps, twenty rounds, for each round function.
+#define QL_SHA1_STEPS(first, f)                                                               \
+        for (unsigned step = first; step < first + 4; ++step) {                               \
+            schedule_step(w0, w1, w2, w3, wk + 16 + 4 * step, kSha1K[(16 + 4 * step) / 20]); \
+            QL_SHA1_FIVE(f)                                                                   \
         }
-        for (unsigned step = 4; step < 8; ++step) {
-            schedule_step(w0, w1, w2, w3, wk + 16 + 4 * step, kSha1K[(16 + 4 * step) / 20]);
-            QL_SHA1_FIVE(QL_PARITY)
-        }
-        for (unsigned step = 8; step < 12; ++step) {
-            schedule_step(w0, w1, w2, w3, wk + 16 + 4 * step, kSha1K[(16 + 4 * step) / 20]);
-            QL_SHA1_FIVE(QL_MAJ)
-        }
-        for (unsigned step = 12; step < 16; ++step) {
-            schedule_step(w0, w1, w2, w3, wk + 16 + 4 * step, kSha1K[(16 + 4 * step) / 20]);
-            QL_SHA1_FIVE(QL_PARITY)
-        }
+        QL_SHA1_STEPS(0, QL_CH)
+        QL_SHA1_STEPS(4, QL_PARITY)
+        QL_SHA1_STEPS(8, QL_MAJ)
+        QL_SHA1_STEPS(12, QL_PARITY)
+#undef QL_SHA1_STEPS
 #undef QL_SHA1_ROUND
 #undef QL_SHA1_FIVE
 #undef QL_CH
