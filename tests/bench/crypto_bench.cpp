@@ -29,7 +29,9 @@ using namespace bench_data;
 using namespace bench_timing;
 
 const char kPassword[] = "benchmark";
-const size_t kPlainSize = 64 << 20;
+// Large enough that 7z's start-up is a small share of its time.
+const size_t kPlainSize = 256 << 20;
+const size_t kPartSize = 64 << 20;  // the parts alone: its first bytes
 const uint32_t kRefill = 0x7000;   // the engine's input buffer
 
 struct Archive {
@@ -83,7 +85,7 @@ bool read_entry(const Archive& a, Bytes* buffer, uint32_t expected_crc)
 
 int main()
 {
-    const int runs = bench_runs(5);
+    const int runs = bench_runs(3);
     char pattern[] = "/tmp/crypto_bench.XXXXXX";
     if (!mkdtemp(pattern))
         return 1;
@@ -149,7 +151,7 @@ int main()
         for (int portable = 0; portable < 2; ++portable) {
             ql_cpu_limit_features(portable ? 0 : ~0u);
             Timing t;
-            Bytes work(a.entry);
+            Bytes work(a.entry.begin(), a.entry.begin() + std::min(a.entry.size(), kPartSize));
             for (int r = 0; r < runs; ++r) {
                 time_in_process(&t, [&] {
                     AesDecryptContext context = {};
