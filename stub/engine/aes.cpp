@@ -2,6 +2,8 @@
 // the S-box so that nothing has to be set up at start.
 #include "stub/engine/aes.h"
 
+#include "stub/engine/cryptopaths.h"
+
 namespace {
 
 constexpr uint8_t kSbox[256] = {
@@ -128,5 +130,27 @@ void aes_encrypt_block(const QlAesKeySchedule* schedule, const uint8_t in[kQlAes
                               (uint32_t(kSbox[(f[(c + 2) & 3] >> 16) & 0xFF]) << 16) |
                               (uint32_t(kSbox[f[(c + 3) & 3] >> 24]) << 24);
         store_le32(out + 4 * c, word ^ k[c]);
+    }
+}
+
+void aes_ctr_blocks(const QlAesKeySchedule* schedule, uint8_t counter[kQlAesBlockSize], uint8_t* data,
+                    size_t blocks)
+{
+    const unsigned rounds = schedule->rounds;
+    if (rounds != 10 && rounds != 12 && rounds != 14)
+        return;
+#if QL_X86_PATHS
+    if (ql_cpu_features() & kQlCpuAesNi) {
+        aes_ctr_blocks_aesni(schedule, counter, data, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, data += kQlAesBlockSize) {
+        for (int b = 0; b < 8 && ++counter[b] == 0; ++b) {
+        }
+        uint8_t keystream[kQlAesBlockSize];
+        aes_encrypt_block(schedule, counter, keystream);
+        for (int b = 0; b < kQlAesBlockSize; ++b)
+            data[b] ^= keystream[b];
     }
 }

@@ -25,3 +25,12 @@ void aes_expand_key(const uint8_t* key, unsigned length, QlAesKeySchedule* sched
 // leaves `out` untouched.
 void aes_encrypt_block(const QlAesKeySchedule* schedule, const uint8_t in[kQlAesBlockSize],
                        uint8_t out[kQlAesBlockSize]);
+
+// Counter mode over whole blocks: for each of `blocks` blocks, adds one to
+// the counter (its first 8 bytes a little-endian integer, carrying no
+// further; bytes 8-15 stay as they are), encrypts it and XORs the result
+// into the block of `data`. `counter` ends as the last block's. Runs on the
+// processor's AES instructions where it has them. An invalid schedule
+// changes nothing.
+void aes_ctr_blocks(const QlAesKeySchedule* schedule, uint8_t counter[kQlAesBlockSize], uint8_t* data,
+                    size_t blocks);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/QlHooks.h"
+#include "stub/engine/cryptopaths.h"
 
 namespace {
 const char kSource[] = "aesdcryp";
@@ -68,19 +69,17 @@ void aes_ctr_crypt(AesDecryptContext* context, uint8_t* buffer, size_t length)
     size_t i = 0;
     while (i < length) {
         if (e->position == kQlAesBlockSize) {
-            // A little-endian counter over the first 8 bytes; bytes 8-15 stay 0.
-            for (int b = 0; b < 8 && ++e->counter[b] == 0; ++b) {
+            // Whole blocks straight from the counter; a last part block
+            // keeps the rest of its keystream for the next call.
+            const size_t blocks = (length - i) / kQlAesBlockSize;
+            if (blocks > 0) {
+                aes_ctr_blocks(&e->schedule, e->counter, buffer + i, blocks);
+                i += blocks * kQlAesBlockSize;
+                continue;
             }
-            aes_encrypt_block(&e->schedule, e->counter, e->keystream);
+            memset(e->keystream, 0, sizeof e->keystream);
+            aes_ctr_blocks(&e->schedule, e->counter, e->keystream, 1);
             e->position = 0;
-        }
-        // Whole keystream blocks a word at a time; the rest byte by byte.
-        if (e->position == 0 && length - i >= kQlAesBlockSize) {
-            for (int b = 0; b < kQlAesBlockSize; ++b)
-                buffer[i + b] ^= e->keystream[b];
-            i += kQlAesBlockSize;
-            e->position = kQlAesBlockSize;
-            continue;
         }
         buffer[i++] ^= e->keystream[e->position++];
     }
@@ -88,8 +87,34 @@ void aes_ctr_crypt(AesDecryptContext* context, uint8_t* buffer, size_t length)
 
 void aes_decrypt_data(uint8_t* buffer, size_t length, AesDecryptContext* context)
 {
-    hmac_sha1_data(buffer, length, &context->encryption.hmac);
-    aes_ctr_crypt(context, buffer, length);
+    AesDecryptContext::Encryption* e = &context->encryption;
+#if QL_X86_PATHS
+    // With both instruction sets, whole 64-byte blocks in one pass, while
+    // the hash and the keystream both stand at a block's start.
+    const uint32_t both = kQlCpuAesNi | kQlCpuSha | kQlCpuSsse3;
+    if (length >= kQlSha1BlockSize && (ql_cpu_features() & both) == both) {
+        hmac_sha1_data(buffer, 0, &e->hmac);   // finishes the key
+        QlSha1Context* sha = &e->hmac.sha;
+        if (e->position == kQlAesBlockSize && (sha->count[0] & (kQlSha1BlockSize - 1)) == 0) {
+            const size_t blocks = length / kQlSha1BlockSize;
+            aes_ctr_sha1_blocks(&e->schedule, e->counter, sha->state, buffer, blocks);
+            const uint64_t bytes = uint64_t(blocks) * kQlSha1BlockSize;
+            const uint32_t low = sha->count[0] + static_cast<uint32_t>(bytes);
+            sha->count[1] += static_cast<uint32_t>(bytes >> 32) + (low < sha->count[0] ? 1 : 0);
+            sha->count[0] = low;
+            buffer += bytes;
+            length -= static_cast<size_t>(bytes);
+        }
+    }
+#endif
+    // Else authenticated and decrypted piece by piece, so that each piece
+    // is still in the processor's cache for its second use.
+    const size_t kPiece = 512;
+    for (size_t at = 0; at < length; at += kPiece) {
+        const size_t n = length - at < kPiece ? length - at : kPiece;
+        hmac_sha1_data(buffer + at, n, &e->hmac);
+        aes_ctr_crypt(context, buffer + at, n);
+    }
 }
 
 int aes_hmac_finish(uint8_t out[kQlAesCodeSize], AesDecryptContext* context)

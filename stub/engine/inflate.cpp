@@ -43,11 +43,13 @@ const uint8_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,   3,  3,  4,  4,  5,
 
 const unsigned kMaxCodeBits = 15;
 
-// The fast loop runs while this much input is buffered (the refills for one
-// code never load past it) and this much room is left in the window (a
-// Deflate match plus the slack of the 8-byte copy).
-const ptrdiff_t kFastInput = 16;
-const ptrdiff_t kFastOutput = 258 + 8;
+// The fast loop runs while this much input is buffered (the up to three
+// refills of one round never load past it) and this much room is left in
+// the window (two literals, a Deflate match and the slack of the 16-byte
+// copy).
+const ptrdiff_t kFastInput = 32;
+const uint32_t kMaxDeflateLength = 258;
+const ptrdiff_t kFastOutput = 2 + kMaxDeflateLength + 16;
 
 // ---------------------------------------------------------------- tables
 
@@ -389,67 +391,98 @@ int decode_fast(QlInflateState* s)
     while (in <= in_last && out <= out_last) {
         refill_fast(in, hold, bits);
         QlInflateCode code = literals[hold & literal_mask];
-        if (code.op > kOpLiteral) {
-            if (code.op == kOpInvalid) {
+        if (code.op == kOpLiteral) {
+            // Runs of literals are the common case: with a 64-bit
+            // accumulator one refill holds three literal codes.
+            hold >>= code.bits;
+            bits -= code.bits;
+            *out++ = static_cast<uint8_t>(code.value);
+            if (kRefillBits < 3 * kMaxCodeBits)
+                continue;
+            code = literals[hold & literal_mask];
+            if (code.op == kOpLiteral) {
+                hold >>= code.bits;
+                bits -= code.bits;
+                *out++ = static_cast<uint8_t>(code.value);
+                code = literals[hold & literal_mask];
+                if (code.op == kOpLiteral) {
+                    hold >>= code.bits;
+                    bits -= code.bits;
+                    *out++ = static_cast<uint8_t>(code.value);
+                    continue;
+                }
+            }
+            // The entry looked up stays right: a refill only adds bits above.
+            refill_fast(in, hold, bits);
+        }
+        if (code.op > 16) {
+            // Not a length: a sub-table, the block's end, or no code.
+            if (code.op > kOpLiteral) {
+                if (code.op == kOpInvalid) {
+                    result = kQlDecodeBadData;
+                    break;
+                }
+                hold >>= code.bits;
+                bits -= code.bits;
+                code = literals[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
+            }
+            if (code.op == kOpLiteral) {
+                hold >>= code.bits;
+                bits -= code.bits;
+                *out++ = static_cast<uint8_t>(code.value);
+                continue;
+            }
+            if (code.op > 16) {
+                hold >>= code.bits;
+                bits -= code.bits;
+                if (code.op == kOpEndOfBlock)
+                    s->mode = kInflateBlockEnd;
+                else
+                    result = kQlDecodeBadData;
+                break;
+            }
+        }
+        hold >>= code.bits;
+        bits -= code.bits;
+        // A length: its base and extra bits (a count of 0 adds nothing).
+        if (kRefillBits < kMaxCodeBits + 16 && bits < code.op)
+            refill_fast(in, hold, bits);
+        const uint32_t length = code.value + static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
+        hold >>= code.op;
+        bits -= code.op;
+
+        if (bits < kDistanceBits)
+            refill_fast(in, hold, bits);
+        code = distances[hold & distance_mask];
+        if (code.op > 16) {
+            if (code.op <= kOpLiteral || code.op == kOpInvalid) {
                 result = kQlDecodeBadData;
                 break;
             }
             hold >>= code.bits;
             bits -= code.bits;
-            code = literals[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
-        }
-        hold >>= code.bits;
-        bits -= code.bits;
-        if (code.op == kOpLiteral) {
-            *out++ = static_cast<uint8_t>(code.value);
-            continue;
-        }
-        if (code.op > 16) {
-            if (code.op == kOpEndOfBlock)
-                s->mode = kInflateBlockEnd;
-            else
-                result = kQlDecodeBadData;
-            break;
-        }
-        uint32_t length = code.value;
-        if (code.op != 0) {
-            if (kRefillBits < kMaxCodeBits + 16 && bits < code.op)
-                refill_fast(in, hold, bits);
-            length += static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
-            hold >>= code.op;
-            bits -= code.op;
-        }
-
-        if (bits < kDistanceBits)
-            refill_fast(in, hold, bits);
-        code = distances[hold & distance_mask];
-        if (code.op > kOpLiteral && code.op != kOpInvalid) {
-            hold >>= code.bits;
-            bits -= code.bits;
             code = distances[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
-        }
-        if (code.op > 16) {
-            result = kQlDecodeBadData;
-            break;
+            if (code.op > 16) {
+                result = kQlDecodeBadData;
+                break;
+            }
         }
         hold >>= code.bits;
         bits -= code.bits;
-        uint32_t distance = code.value;
-        if (code.op != 0) {
-            if (kRefillBits < kMaxCodeBits + 14 && bits < code.op)
-                refill_fast(in, hold, bits);
-            distance += static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
-            hold >>= code.op;
-            bits -= code.op;
-        }
+        if (kRefillBits < kMaxCodeBits + 14 && bits < code.op)
+            refill_fast(in, hold, bits);
+        const uint32_t distance = code.value + static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
+        hold >>= code.op;
+        bits -= code.op;
 
         const size_t written = static_cast<size_t>(out - window);
-        if (distance > written && !s->wrapped) {
-            result = kQlDecodeBadData;   // further back than the stream's start
-            break;
-        }
-        if (distance > written || length + 8 > static_cast<size_t>(out_end - out)) {
-            // Across the window's end: the general copy, which may drain.
+        if (distance > written || length > kMaxDeflateLength) {
+            if (distance > written && !s->wrapped) {
+                result = kQlDecodeBadData;   // further back than the stream's start
+                break;
+            }
+            // Across the window's start, or a long Deflate64 match: the
+            // general copy, which may drain.
             s->next = in;
             s->hold = hold;
             s->bits = bits;
@@ -460,26 +493,41 @@ int decode_fast(QlInflateState* s)
             out = window + s->index;
             continue;
         }
+        // Whole words at a time, never reading a byte before it is written;
+        // the up to 15 bytes written past the match lie further back than
+        // any distance once the window moves on.
         const uint8_t* from = out - distance;
-        if (distance >= 8) {
-            // Eight bytes at a time: never reads a byte before it is written;
-            // the up to 7 bytes written past the match lie further back than
-            // any distance once the window moves on.
-            uint8_t* const stop = out + length;
+        uint8_t* const stop = out + length;
+        if (distance >= 16) {
             do {
+                memcpy(out, from, 16);
+                out += 16;
+                from += 16;
+            } while (out < stop);
+        } else if (distance == 1) {
+            const uint64_t run = 0x0101010101010101ull * out[-1];
+            do {
+                memcpy(out, &run, 8);
+                out += 8;
+            } while (out < stop);
+        } else {
+            if (distance < 8) {
+                // A short period: its first 8 bytes one at a time, then 8 at
+                // a time from a multiple of the period of at least 8 bytes
+                // back, which lies in the match or in the period before it.
+                static const uint8_t kPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+                for (int i = 0; i < 8; ++i)
+                    out[i] = from[i];
+                out += 8;
+                from = out - kPeriod[distance];
+            }
+            while (out < stop) {
                 memcpy(out, from, 8);
                 out += 8;
                 from += 8;
-            } while (out < stop);
-            out = stop;
-        } else if (distance == 1) {
-            memset(out, out[-1], length);
-            out += length;
-        } else {
-            for (uint32_t i = 0; i < length; ++i)
-                out[i] = from[i];
-            out += length;
+            }
         }
+        out = stop;
     }
 
     s->next = in;

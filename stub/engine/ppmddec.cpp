@@ -107,6 +107,20 @@ struct See {
 static_assert(sizeof(State) == 6, "a state is half a unit");
 static_assert(sizeof(Context) == kUnitSize && sizeof(Node) == kUnitSize, "one unit");
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The two halves, low first, are one little-endian word: one load.
+inline uint32_t successor(const State* s)
+{
+    uint32_t v;
+    memcpy(&v, &s->successor_low, sizeof v);
+    return v;
+}
+
+inline void set_successor(State* s, uint32_t v)
+{
+    memcpy(&s->successor_low, &v, sizeof v);
+}
+#else
 inline uint32_t successor(const State* s)
 {
     return s->successor_low | (static_cast<uint32_t>(s->successor_high) << 16);
@@ -117,6 +131,7 @@ inline void set_successor(State* s, uint32_t v)
     s->successor_low = static_cast<uint16_t>(v);
     s->successor_high = static_cast<uint16_t>(v >> 16);
 }
+#endif
 
 inline State* one_state(Context* c)
 {
@@ -195,7 +210,13 @@ public:
 private:
     // --- range decoder
     void start_range_decoder();
-    uint32_t threshold(uint32_t total) { return code_ / (range_ /= total); }
+    // Splits the range into `total` parts. Which part the code lies in is
+    // then found without a second division: code / range < x exactly when
+    // code < x * range (taken in 64 bits, so that no x can wrap it). A range
+    // that the split leaves empty holds no part at all: the model then
+    // refuses the data.
+    void divide_range(uint32_t total) { range_ /= total; }
+    bool below(uint32_t x) const { return code_ < uint64_t(x) * range_; }
     void decode(uint32_t start, uint32_t size)
     {
         start *= range_;
@@ -226,6 +247,9 @@ private:
     State* stats(Context* c) { return reinterpret_cast<State*>(base_ + c->stats); }
     Node* node(uint32_t ref) { return reinterpret_cast<Node*>(base_ + ref); }
     bool in_units(uint32_t ref) const { return ref >= units_start_; }
+    // The context that follows a found symbol is most often the next one
+    // decoded in: asked of memory while the update runs.
+    void prefetch_successor(const State* s) const { __builtin_prefetch(base_ + successor(s)); }
 
     // --- sub-allocator
     void insert_node(uint32_t block, unsigned index);
@@ -1190,9 +1214,10 @@ int Model::decode_symbol()
     Context* mc = min_context_;
     if (mc->num_stats != 0) {
         State* s = stats(mc);
-        uint32_t count = threshold(mc->summ_freq);
+        divide_range(mc->summ_freq);
         uint32_t high = s->freq;
-        if (count < high) {
+        if (below(high)) {
+            prefetch_successor(s);
             decode(0, s->freq);
             found_state_ = s;
             const int symbol = s->symbol;
@@ -1202,7 +1227,8 @@ int Model::decode_symbol()
         prev_success_ = 0;
         unsigned i = mc->num_stats;
         do {
-            if ((high += (++s)->freq) > count) {
+            if (below(high += (++s)->freq)) {
+                prefetch_successor(s);
                 decode(high - s->freq, s->freq);
                 found_state_ = s;
                 const int symbol = s->symbol;
@@ -1210,7 +1236,7 @@ int Model::decode_symbol()
                 return symbol;
             }
         } while (--i);
-        if (count >= mc->summ_freq)
+        if (!below(mc->summ_freq))
             return kBadSymbol;
         decode(high, mc->summ_freq - high);
         next_mask();
@@ -1219,7 +1245,11 @@ int Model::decode_symbol()
             char_mask_[s[k].symbol] = esc_count_;
     } else {
         uint16_t* prob = bin_summ();
-        if (code_ / (range_ >>= 14) < *prob) {
+        // code / range < prob, without the division (prob < 2^14 and the
+        // range < 2^18 once shifted, so the product fits).
+        range_ >>= 14;
+        if (code_ < *prob * range_) {
+            prefetch_successor(one_state(mc));
             decode(0, *prob);
             *prob = static_cast<uint16_t>(*prob + (1 << kIntBits) - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
             found_state_ = one_state(mc);
@@ -1248,29 +1278,49 @@ int Model::decode_symbol()
         if (mc->num_stats < num_masked)
             return kBadSymbol;
 
-        State* ps[256];
-        const unsigned wanted = mc->num_stats - num_masked;
-        unsigned n = 0;
+        State* const first = stats(mc);
+        State* const end = first + mc->num_stats + 1;
+        const unsigned wanted = mc->num_stats - num_masked;   // at least one
         uint32_t high = 0;
-        State* s = stats(mc);
-        for (unsigned k = 0; k <= mc->num_stats && n != wanted; k++, s++) {
-            if (char_mask_[s->symbol] != esc_count_) {
-                high += s->freq;
-                ps[n++] = s;
+
+        // The open symbols in order, up to as many as this context has more
+        // than the one escaped from. Without branches: which symbols are
+        // masked is as good as random, and the order-0 context has all 256.
+        State* ps[256];
+        State** found = ps;
+        {
+            State** const last = ps + wanted;
+            const uint8_t esc = esc_count_;
+            auto take = [&](State* t) {
+                const unsigned unmasked = char_mask_[t->symbol] != esc;
+                *found = t;
+                found += unmasked;
+                high += t->freq * unmasked;
+            };
+            State* s = first;
+            // Four at a time while four more cannot pass the count wanted.
+            while (end - s >= 4 && last - found >= 4) {
+                take(s);
+                take(s + 1);
+                take(s + 2);
+                take(s + 3);
+                s += 4;
             }
+            for (; s != end && found != last; ++s)
+                take(s);
+            if (found != last)
+                return kBadSymbol;
         }
-        if (n != wanted)
-            return kBadSymbol;
 
         uint32_t freq_sum;
         See* see = make_esc_freq(num_masked, &freq_sum);
         freq_sum += high;
-        uint32_t count = threshold(freq_sum);
-        if (count < high) {
+        divide_range(freq_sum);
+        if (below(high)) {
             State** pps = ps;
-            for (high = 0; (high += (*pps)->freq) <= count; pps++) {
+            for (high = 0; !below(high += (*pps)->freq); pps++) {
             }
-            s = *pps;
+            State* s = *pps;
             decode(high - s->freq, s->freq);
             if (see->shift < kPeriodBits && --see->count == 0) {
                 see->summ = static_cast<uint16_t>(see->summ << 1);
@@ -1281,12 +1331,12 @@ int Model::decode_symbol()
             update2();
             return symbol;
         }
-        if (count >= freq_sum)
+        if (!below(freq_sum))
             return kBadSymbol;
         decode(high, freq_sum - high);
         see->summ = static_cast<uint16_t>(see->summ + freq_sum);
-        for (unsigned k = 0; k < n; k++)
-            char_mask_[ps[k]->symbol] = esc_count_;
+        for (State** t = ps; t != found; ++t)
+            char_mask_[(*t)->symbol] = esc_count_;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "stub/engine/cryptopaths.h"
+
 namespace {
 
 inline uint32_t rotate_left(uint32_t x, unsigned n)
@@ -57,40 +59,68 @@ void sha1_init(QlSha1Context* sha)
     sha->state[4] = 0xC3D2E1F0;
 }
 
+namespace {
+
+void sha1_blocks_portable(uint32_t state[5], const uint8_t* block, size_t blocks)
+{
+    for (; blocks > 0; --blocks, block += kQlSha1BlockSize) {
+        // The message schedule kept as a ring of 16 words.
+        uint32_t w[16];
+        for (int i = 0; i < 16; ++i)
+            w[i] = load_be32(block + 4 * i);
+        uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+        auto word = [&w](int i) {
+            if (i >= 16)
+                w[i & 15] = rotate_left(w[(i - 3) & 15] ^ w[(i - 8) & 15] ^ w[(i - 14) & 15] ^ w[i & 15], 1);
+            return w[i & 15];
+        };
+        auto round = [&](uint32_t f, uint32_t k, int i) {
+            const uint32_t t = rotate_left(a, 5) + f + e + k + word(i);
+            e = d;
+            d = c;
+            c = rotate_left(b, 30);
+            b = a;
+            a = t;
+        };
+        // One loop per round function, so that none decides per round.
+        for (int i = 0; i < 20; ++i)
+            round(d ^ (b & (c ^ d)), 0x5A827999, i);
+        for (int i = 20; i < 40; ++i)
+            round(b ^ c ^ d, 0x6ED9EBA1, i);
+        for (int i = 40; i < 60; ++i)
+            round((b & c) | (d & (b | c)), 0x8F1BBCDC, i);
+        for (int i = 60; i < 80; ++i)
+            round(b ^ c ^ d, 0xCA62C1D6, i);
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+    }
+}
+
+// The fastest path this processor has.
+void sha1_blocks(uint32_t state[5], const uint8_t* block, size_t blocks)
+{
+#if QL_X86_PATHS
+    const uint32_t features = ql_cpu_features();
+    if ((features & (kQlCpuSha | kQlCpuSsse3)) == (kQlCpuSha | kQlCpuSsse3)) {
+        sha1_blocks_sha(state, block, blocks);
+        return;
+    }
+    if (features & kQlCpuSsse3) {
+        sha1_blocks_ssse3(state, block, blocks);
+        return;
+    }
+#endif
+    sha1_blocks_portable(state, block, blocks);
+}
+
+}  // namespace
+
 void sha1_compress(QlSha1Context* sha, const uint8_t block[kQlSha1BlockSize])
 {
-    // The message schedule kept as a ring of 16 words.
-    uint32_t w[16];
-    for (int i = 0; i < 16; ++i)
-        w[i] = load_be32(block + 4 * i);
-    uint32_t a = sha->state[0], b = sha->state[1], c = sha->state[2], d = sha->state[3], e = sha->state[4];
-    auto word = [&w](int i) {
-        if (i >= 16)
-            w[i & 15] = rotate_left(w[(i - 3) & 15] ^ w[(i - 8) & 15] ^ w[(i - 14) & 15] ^ w[i & 15], 1);
-        return w[i & 15];
-    };
-    auto round = [&](uint32_t f, uint32_t k, int i) {
-        const uint32_t t = rotate_left(a, 5) + f + e + k + word(i);
-        e = d;
-        d = c;
-        c = rotate_left(b, 30);
-        b = a;
-        a = t;
-    };
-    // One loop per round function, so that none decides per round.
-    for (int i = 0; i < 20; ++i)
-        round(d ^ (b & (c ^ d)), 0x5A827999, i);
-    for (int i = 20; i < 40; ++i)
-        round(b ^ c ^ d, 0x6ED9EBA1, i);
-    for (int i = 40; i < 60; ++i)
-        round((b & c) | (d & (b | c)), 0x8F1BBCDC, i);
-    for (int i = 60; i < 80; ++i)
-        round(b ^ c ^ d, 0xCA62C1D6, i);
-    sha->state[0] += a;
-    sha->state[1] += b;
-    sha->state[2] += c;
-    sha->state[3] += d;
-    sha->state[4] += e;
+    sha1_blocks(sha->state, block, 1);
 }
 
 void sha1_update(QlSha1Context* sha, const void* data, size_t length)
@@ -114,8 +144,12 @@ void sha1_update(QlSha1Context* sha, const void* data, size_t length)
             return;
         sha1_compress(sha, sha->block);
     }
-    for (; length >= kQlSha1BlockSize; p += kQlSha1BlockSize, length -= kQlSha1BlockSize)
-        sha1_compress(sha, p);
+    if (length >= kQlSha1BlockSize) {
+        const size_t blocks = length / kQlSha1BlockSize;
+        sha1_blocks(sha->state, p, blocks);
+        p += blocks * kQlSha1BlockSize;
+        length -= blocks * kQlSha1BlockSize;
+    }
     if (length > 0)
         memcpy(sha->block, p, length);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/crc32.h"
 #include "stub/engine/bytestream.h"
 
 namespace bench_data {
@@ -33,31 +35,59 @@ inline bool append_file(const std::string& path, Bytes* out, size_t limit)
     return true;
 }
 
-// Real text: the system's C headers.
-inline Bytes text_data(size_t limit)
+// The regular files under `folder` whose names end in `suffix` (any when
+// empty), in sorted order of their paths, so that every run of one system
+// reads the same bytes.
+inline void list_files(const std::string& folder, const std::string& suffix, std::vector<std::string>* out)
 {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            list_files(path, suffix, out);
+        else if (S_ISREG(st.st_mode) && (suffix.empty() || (name.size() > suffix.size() &&
+                                                              name.compare(name.size() - suffix.size(),
+                                                                           suffix.size(), suffix) == 0)))
+            out->push_back(path);
+    }
+}
+
+inline Bytes files_data(const std::string& folder, const std::string& suffix, size_t limit)
+{
+    std::vector<std::string> paths;
+    list_files(folder, suffix, &paths);
     Bytes out;
-    if (DIR* dir = opendir("/usr/include")) {
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir)) {
-            std::string name = e->d_name;
-            if (name.size() > 2 && name.compare(name.size() - 2, 2, ".h") == 0)
-                names.push_back(name);
-        }
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names)
-            append_file("/usr/include/" + name, &out, limit);
+    for (const std::string& path : paths) {
+        if (out.size() >= limit)
+            break;
+        append_file(path, &out, limit);
     }
     return out;
 }
 
-// Machine code and data: this program.
+// Real text: the system's C and C++ headers.
+inline Bytes text_data(size_t limit)
+{
+    return files_data("/usr/include", ".h", limit);
+}
+
+// Machine code and data: the system's programs.
 inline Bytes binary_data(size_t limit)
 {
-    Bytes out;
-    append_file("/proc/self/exe", &out, limit);
-    return out;
+    return files_data("/usr/bin", "", limit);
 }
 
 // Short runs and repeats, as in bitmaps and tables.
@@ -93,6 +123,20 @@ private:
     size_t pos_ = 0;
 };
 
+// A little-endian value of n bytes.
+inline uint32_t le(const Bytes& b, size_t at, int n)
+{
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; i--)
+        v = (v << 8) | b[at + i];
+    return v;
+}
+
+inline uint32_t crc_of(const Bytes& b)
+{
+    return crc32_update(0, b.data(), b.size());
+}
+
 // Counts what it is handed (and keeps its last byte, so that nothing is
 // optimised away).
 class CountingSink : public QlByteSink {
@@ -105,6 +149,23 @@ public:
     }
     uint64_t total = 0;
     uint8_t last = 0;
+};
+
+// Counts and keeps the CRC-32 of what it is handed, as the engine's sink
+// does.
+class CrcSink : public QlByteSink {
+public:
+    int take(const uint8_t* data, uint32_t count) override
+    {
+        total += count;
+        crc_ = crc32_update(crc_, data, count);
+        return 0;
+    }
+    uint32_t crc() const { return crc_; }
+    uint64_t total = 0;
+
+private:
+    uint32_t crc_ = 0;
 };
 
 }  // namespace bench_data

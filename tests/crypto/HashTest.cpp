@@ -1,14 +1,19 @@
 // Known answers of SHA-1 (FIPS 180), HMAC-SHA1 (RFC 2202), PBKDF2-HMAC-SHA1
-// (RFC 6070) and AES (FIPS-197), and the edges of the HMAC key handling.
+// (RFC 6070) and AES (FIPS-197), and the edges of the HMAC key handling; on
+// the fastest path of this processor, and then on each of its paths and the
+// portable ones in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "stub/engine/aes.h"
+#include "stub/engine/aesdcryp.h"
+#include "stub/engine/cpufeatures.h"
 #include "stub/engine/sha1.h"
 
 namespace {
@@ -62,20 +67,26 @@ std::string hmac_hex(const Bytes& key, const Bytes& data, size_t n = kQlSha1Dige
     return to_hex(out, n);
 }
 
-TEST(Sha1, KnownAnswers)
+struct Sha1Case {
+    Bytes data;
+    const char* digest;
+    const char* why;
+};
+
+std::vector<Sha1Case> sha1_cases()
 {
-    const struct {
-        Bytes data;
-        const char* digest;
-        const char* why;
-    } cases[] = {
+    return {
         {text(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709", "padding only"},
         {text("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d", "one block"},
         {text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
          "84983e441c3bd26ebaae4aa1f95129e5e54670f1", "the length spills into a second block"},
         {Bytes(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f", "a million 'a'"},
     };
-    for (const auto& c : cases)
+}
+
+TEST(Sha1, KnownAnswers)
+{
+    for (const auto& c : sha1_cases())
         for (size_t piece : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(1) << 20})
             EXPECT_EQ(sha1_hex(c.data, piece), c.digest) << c.why << ", pieces of " << piece;
 }
@@ -179,21 +190,22 @@ TEST(Pbkdf2HmacSha1, Rfc6070)
     }
 }
 
+const struct {
+    const char* key;
+    const char* plain;
+    const char* cipher;
+} kAesCases[] = {
+    {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734", "3925841d02dc09fbdc118597196a0b32"},
+    {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
+     "dda97ca4864cdfe06eaf70a0ec0d7191"},
+    {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "00112233445566778899aabbccddeeff",
+     "8ea2b7ca516745bfeafc49904b496089"},
+};
+
 TEST(Aes, Fips197)
 {
-    const struct {
-        const char* key;
-        const char* plain;
-        const char* cipher;
-    } cases[] = {
-        {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734", "3925841d02dc09fbdc118597196a0b32"},
-        {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "69c4e0d86a7b0430d8cdb78070b4c55a"},
-        {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
-         "dda97ca4864cdfe06eaf70a0ec0d7191"},
-        {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "00112233445566778899aabbccddeeff",
-         "8ea2b7ca516745bfeafc49904b496089"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kAesCases) {
         const Bytes key = from_hex(c.key), plain = from_hex(c.plain);
         // The length as bytes and as bits.
         for (unsigned length : {unsigned(key.size()), unsigned(key.size() * 8)}) {
@@ -221,6 +233,106 @@ TEST(Aes, Fips197)
         aes_encrypt_block(&schedule, in, out);
         EXPECT_EQ(to_hex(out, 16), std::string(32, '0'));
     }
+}
+
+// ---------------------------------------------------------------- every path
+
+// Offers only some of the processor's features until the end of the scope.
+class FeatureLimit {
+public:
+    explicit FeatureLimit(uint32_t mask) { ql_cpu_limit_features(mask); }
+    ~FeatureLimit() { ql_cpu_limit_features(~0u); }
+};
+
+// Counter mode, and HMAC over the ciphertext as the AES entries take it, of
+// `data` handed over in pieces of irregular sizes.
+Bytes ctr_and_hmac(const Bytes& data, unsigned key_length)
+{
+    AesDecryptContext context = {};
+    Bytes key(key_length);
+    for (size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<uint8_t>(7 * i + 1);
+    aes_expand_key(key.data(), key_length, &context.encryption.schedule);
+    context.encryption.position = kQlAesBlockSize;
+    hmac_sha1_begin(&context.encryption.hmac);
+    hmac_sha1_key(key.data(), key.size(), &context.encryption.hmac);
+    Bytes out = data;
+    const size_t pieces[] = {1, 15, 16, 17, 64, 100, 4096, 0x7000};
+    for (size_t at = 0, k = 0; at < out.size(); ++k) {
+        const size_t n = std::min(pieces[k % 8], out.size() - at);
+        aes_decrypt_data(out.data() + at, n, &context);
+        at += n;
+    }
+    uint8_t code[kQlAesCodeSize];
+    aes_hmac_finish(code, &context);
+    out.insert(out.end(), code, code + sizeof code);
+    return out;
+}
+
+TEST(CryptoPaths, EveryPathGivesTheKnownAnswersAndTheSameBytes)
+{
+    const struct {
+        const char* name;
+        uint32_t features;
+    } paths[] = {
+        {"portable", 0},
+        {"SHA-1 with SSSE3", kQlCpuSsse3},
+        {"SHA-1 on the SHA instructions", kQlCpuSsse3 | kQlCpuSha},
+        {"AES-NI", kQlCpuAesNi},
+        {"everything the processor has", ~0u},
+    };
+    std::mt19937 rng(17);
+    Bytes data(3 * 0x7000 + 123);
+    for (uint8_t& b : data)
+        b = static_cast<uint8_t>(rng());
+    Bytes reference[3];
+    {
+        FeatureLimit portable(0);
+        for (unsigned i = 0; i < 3; ++i)
+            reference[i] = ctr_and_hmac(data, 16 + 8 * i);
+    }
+
+    std::string ran;
+    for (const auto& path : paths) {
+        const uint32_t features = path.features == ~0u ? ql_cpu_detected_features() : path.features;
+        if ((ql_cpu_detected_features() & features) != features)
+            continue;
+        ran += std::string(ran.empty() ? "" : ", ") + path.name;
+        SCOPED_TRACE(path.name);
+        FeatureLimit limit(features);
+
+        for (const auto& c : sha1_cases())
+            for (size_t piece : {size_t(1), size_t(65), size_t(1) << 20}) {
+                if (piece > 1 || c.data.size() < 1000) {
+                    EXPECT_EQ(sha1_hex(c.data, piece), c.digest) << c.why << ", pieces of " << piece;
+                }
+            }
+        EXPECT_EQ(hmac_hex(Bytes(80, 0xaa), text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data")),
+                  "e8e99d0f45237d786d6bbaa7965c7808bbff1a91");
+        uint8_t derived[20];
+        pbkdf2_hmac_sha1(text("password").data(), 8, text("salt").data(), 4, 4096, derived, sizeof derived);
+        EXPECT_EQ(to_hex(derived, sizeof derived), "4b007901b765489abead49d926f721d065a429c1");
+
+        // A block through the counter path: the counter one below the
+        // plaintext, and zeros to XOR the keystream into.
+        for (const auto& c : kAesCases) {
+            const Bytes key = from_hex(c.key);
+            QlAesKeySchedule schedule;
+            aes_expand_key(key.data(), static_cast<unsigned>(key.size()), &schedule);
+            Bytes counter = from_hex(c.plain);
+            for (int b = 0; b < 8 && counter[b]-- == 0; ++b) {
+            }
+            uint8_t block[16] = {};
+            aes_ctr_blocks(&schedule, counter.data(), block, 1);
+            EXPECT_EQ(to_hex(block, 16), c.cipher) << c.key;
+            EXPECT_EQ(to_hex(counter.data(), 16), c.plain) << "the counter ends as the block's";
+        }
+        for (unsigned i = 0; i < 3; ++i)
+            EXPECT_TRUE(ctr_and_hmac(data, 16 + 8 * i) == reference[i]) << "AES-" << 128 + 64 * i;
+    }
+    RecordProperty("paths", ran);
+    printf("paths run: %s\n", ran.c_str());
+    EXPECT_EQ(ql_cpu_features(), ql_cpu_detected_features());
 }
 
 }  // namespace

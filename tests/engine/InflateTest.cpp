@@ -327,6 +327,36 @@ TEST(Inflate, FixedCodesFollowTheFormatOfEachStream)
     }
 }
 
+TEST(Inflate, MatchesOfEveryShortDistanceAndLength)
+{
+    // The copy takes whole words where it can: periods of 1 to 7 bytes,
+    // 8 to 15 and 16 on each have their own way, at every length class.
+    BitWriter w;
+    Expected expected;
+    const BlockCodes fixed = BlockCodes::fixed();
+    fixed_header(w, true);
+    std::mt19937 rng(9);
+    for (int i = 0; i < 64; ++i) {
+        const uint8_t b = static_cast<uint8_t>(rng());
+        fixed.symbol(w, b);
+        expected.literal(b);
+    }
+    for (unsigned distance = 1; distance <= 40; ++distance) {
+        for (unsigned length : {3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 31u, 32u, 33u, 100u, 257u, 258u}) {
+            fixed.match(w, length, distance);
+            expected.copy(length, distance);
+            const uint8_t b = static_cast<uint8_t>(rng());
+            fixed.symbol(w, b);
+            expected.literal(b);
+        }
+    }
+    fixed.end(w);
+    Inflater inflater;
+    Bytes out;
+    ASSERT_EQ(inflater.run(kQlDeflate, w.finish(), &out), 0);
+    EXPECT_TRUE(out == expected.bytes);
+}
+
 // Code lengths for a random subset of `count` symbols (at least `least`
 // of them, always those in `keep`): a random complete code, or with
 // `incomplete` one code short of it.
