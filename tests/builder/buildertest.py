@@ -23,8 +23,8 @@ COMMAND_LINE_LIMIT = 1022
 # Exit codes (README.md, "Exit codes of the builder").
 NOTHING_TO_BUILD, BUILT, BUILD_FAILED, REFUSED, STARTUP_FAILED = range(5)
 INTERNAL_ERROR = 1
-# The seams' "not yet" messages.
-WIZARD_NOT_YET, UNINSTALL_NOT_YET = 9000, 9002
+# The seam's "not yet" message.
+WIZARD_NOT_YET = 9000
 # Stands last in a case's messages that reaches the build: what the build
 # itself shows is not these cases' business (their Zip files do not exist, so
 # every build fails).
@@ -203,7 +203,6 @@ def startup_cases(runner):
         Case("setup-alone", ["-setup"], NOTHING_TO_BUILD, []),
         Case("setup-alone-any-case", ["-SeTuP"], NOTHING_TO_BUILD, []),
         Case("setup-start-menu", ["-setupSM"], NOTHING_TO_BUILD, []),
-        Case("uninstall", ["-uninstall"], NOTHING_TO_BUILD, [UNINSTALL_NOT_YET]),
         length_case("command-line-at-the-limit", None, STARTUP_FAILED, [4880], 0),
         length_case("command-line-below-the-limit", None, BUILD_FAILED, build, -1),
         Case("dialog-text-without-setup", ["a.zip", "-t", "dlg.txt"], REFUSED, [4610],

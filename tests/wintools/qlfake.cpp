@@ -20,6 +20,12 @@
 //                       caption holds CAPTION (as a user would, meanwhile)
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
+//   window CLASS CAPTION PROP STOPFILE
+//                       a top-level window of the class CLASS (registered
+//                       here) with that caption and, unless PROP is "-", the
+//                       window property PROP set to 2; "window" once it is
+//                       shown. It stays until STOPFILE exists (two minutes at
+//                       most): a program of that class is running meanwhile
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -291,6 +297,38 @@ void link(const std::wstring& name, const std::wstring& target)
     result(makeLink && makeLink(name.c_str(), target.c_str(), 1) ? L"link" : L"link failed");
 }
 
+void ownWindow(const std::wstring& className, const std::wstring& caption,
+               const std::wstring& property, const std::wstring& stopFile)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className.c_str();
+    windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(className.c_str(), caption.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 300,
+                                200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!window) {
+        result(L"window failed");
+        return;
+    }
+    if (property != L"-")
+        SetPropW(window, property.c_str(), (HANDLE)2);
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    result(L"window");
+    for (int ticks = 0; ticks < 1200 && GetFileAttributesW(stopFile.c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++ticks) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    if (property != L"-")
+        RemovePropW(window, property.c_str());
+    DestroyWindow(window);
+}
+
 INT_PTR CALLBACK folderDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -372,6 +410,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"exists" && hasValue) {
             result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"
                                                                               : L"exists no");
+        } else if (action == L"window" && i + 4 < argc) {
+            ownWindow(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
+            i += 4;
         } else if (action == L"start" && hasValue) {
             start(argv[++i]);
         } else if (action == L"waitfor" && hasValue) {
