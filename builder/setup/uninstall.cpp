@@ -113,6 +113,8 @@ bool anything_to_uninstall(const QlStr& own, const QlStr& folder)
     for (const wchar_t* name : kWritableDataFiles)
         if (qlFileInfoExists(folder + name))
             return true;
+    if (qlFileInfoExists(settings_report_path(own)))
+        return true;
     if (start_menu_group().Exists() || start_menu_shortcut_exists())
         return true;
     if (key_exists(HKEY_LOCAL_MACHINE, uninstall_key()) ||
@@ -129,7 +131,7 @@ bool anything_to_uninstall(const QlStr& own, const QlStr& folder)
     return zip2exe.HasText() && qlStrEqualNoCase(zip2exe, own);
 }
 
-void delete_program_files(const QlStr& folder, QlFileInfo& builder)
+void delete_program_files(const QlStr& own, const QlStr& folder, QlFileInfo& builder)
 {
     for (const wchar_t* name : kProgramFiles) {
         QlStr path = folder + name;
@@ -143,6 +145,8 @@ void delete_program_files(const QlStr& folder, QlFileInfo& builder)
         SetFileAttributesW(path.Text(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.Text());
     }
+    // The settings report ("-dump") is written beside the builder.
+    DeleteFileW(settings_report_path(own).Text());
 }
 
 void remove_start_menu_entries()
@@ -242,7 +246,7 @@ int uninstall_builder(HMODULE builder, const QlStr& caption)
     }
     // From here on nothing is rolled back: what cannot go now goes at the
     // next start of Windows.
-    delete_program_files(folder, info);
+    delete_program_files(own, folder, info);
     remove_start_menu_entries();
     delete_registry_entries();
     QlStr ownName = own.MidFrom(folder.Length());
