@@ -64,13 +64,6 @@ int run_wizard()
     return 0;
 }
 
-int show_setup_dialog(int)
-{
-    message_box_id(kMsgPostInstallNotYet, load_message(kMsgPostInstallNotYet),
-                   MB_OK | MB_ICONINFORMATION);
-    return 3;
-}
-
 bool activate_other_instance(const QlStr&)
 {
     return false;

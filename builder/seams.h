@@ -10,7 +10,6 @@
 // "Not yet" messages of the seams.
 const int kMsgWizardNotYet = 9000;
 const int kMsgBuildNotYet = 9001;
-const int kMsgPostInstallNotYet = 9003;
 
 // The wizard; answers 1 when it built a file, 0 when it was left without one.
 int run_wizard();
@@ -47,10 +46,6 @@ void help_stop();
 // The builder's version record (the default value of its HKLM key).
 QlStr read_builder_version_record();
 void write_builder_version_record(const QlStr& version);
-
-// The post-install dialog (6000 or 6003): 1 for its run-now button, 3 for
-// Done.
-int show_setup_dialog(int template_id);
 
 // Small services of the dialog side that the setup steps need.
 // Another builder (the top-level window with the instance property) brought

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "builder/seams.h"
+#include "common/Dlg.h"
 #include "builder/setup/QlSplFdr.h"
 #include "builder/setup/Win95.h"
 #include "builder/setup/delexe.h"
@@ -195,7 +196,35 @@ QlStr short_upper_folder(const QlStr& folder)
     return out;
 }
 
+// The post-install dialog: run now (1) or done (3).
+class SetupCompleteDialog : public CDlg {
+public:
+    explicit SetupCompleteDialog(int template_id) : CDlg(template_id, GetActiveWindow()) {}
+
+    BOOL OnInitDialog() override
+    {
+        center_window_over(Window(), sink_main_window(), nullptr, nullptr, true);
+        return TRUE;
+    }
+    void OnOK() override { EndDialog(Window(), 1); }
+    void OnCancel() override { EndDialog(Window(), 3); }
+    bool OnCommandId(int id) override
+    {
+        if (id != kIdcSetupRunNow)
+            return false;
+        EndDialog(Window(), 1);
+        return true;
+    }
+};
+
 }  // namespace
+
+int show_setup_dialog(int template_id)
+{
+    SetupCompleteDialog dialog(template_id);
+    // A dialog that could not be shown (its report was made) counts as done.
+    return dialog.DoModal() == 1 ? 1 : 3;
+}
 
 int start_menu_group_csidl()
 {

@@ -39,6 +39,10 @@ int uninstall_builder(HMODULE builder, const QlStr& caption);
 // shows the dialog: 1 for its run-now button, 3 for Done.
 int complete_setup(int dialog_template);
 
+// The post-install dialog (6000 or 6003): 1 for its run-now button, 3 for
+// Done.
+int show_setup_dialog(int template_id);
+
 // The App Paths entry of a program: its default value is folder + name.
 bool write_app_path(const QlStr& folder, const QlStr& name);
 

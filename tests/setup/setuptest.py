@@ -32,7 +32,9 @@ from buildertest import unescape, winpath  # noqa: E402
 RUN_DEADLINE = 240
 # Exit codes (README.md).
 NOTHING_TO_BUILD, REFUSED = 0, 3
-WIZARD_NOT_YET, SETUP_DIALOG_NOT_YET = 9000, 9003
+WIZARD_NOT_YET = 9000
+SETUP_CAPTION = "Quolla Self-Extractor Setup"
+DONE, RUN_NOW = 2, 6002
 
 MAKER = r"SOFTWARE\Ostrel Zivevevoz"
 BUILDER_KEY = MAKER + r"\Quolla Self-Extractor"
@@ -108,11 +110,16 @@ def read_lnk(path):
 
 
 class Run:
-    def __init__(self, code, shown, options):
+    def __init__(self, code, shown, options, events=None):
         self.code = code
         self.shown = shown  # [(id, answer, text as logged)]
         self.ids = [s[0] for s in shown]
         self.options = options
+        # Under the launcher: the windows its robot saw and the processes
+        # that ended.
+        events = events or []
+        self.windows = [e for e in events if e["event"] == "window"]
+        self.exits = [e for e in events if e["event"] == "exit"]
 
     def expect(self, code, ids):
         equal(self.ids, ids, "boxes")
@@ -240,18 +247,33 @@ class Prefix:
         for n in names:
             os.utime(os.path.join(folder, n), (builder_time, builder_time))
 
-    def run(self, folder, args, answers="", extra_env=None):
+    def run(self, folder, args, answers="", script=None):
+        """Runs the builder in the folder; with a robot script under the
+        launcher, which waits for every process the run starts."""
         log = os.path.join(folder, "messages.log")
         dump = os.path.join(folder, "options.txt")
-        for path in (log, dump):
+        events_path = os.path.join(folder, "run.jsonl")
+        for path in (log, dump, events_path):
             if os.path.exists(path):
                 os.remove(path)
-        env = dict(os.environ, QL_MESSAGE_LOG=winpath(log), QL_OPTIONS_DUMP=winpath(dump),
-                   QL_MESSAGE_ANSWERS=answers)
-        env.update(extra_env or {})
-        run = subprocess.run([self.args.wine, os.path.join(folder, "qlxtra32.exe")] + args, env=env,
-                             cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE)
+        variables = {"QL_MESSAGE_LOG": winpath(log), "QL_OPTIONS_DUMP": winpath(dump),
+                     "QL_MESSAGE_ANSWERS": answers}
+        builder = os.path.join(folder, "qlxtra32.exe")
+        if script is None:
+            command = [self.args.wine, builder] + args
+            env = dict(os.environ, **variables)
+        else:
+            script_path = os.path.join(folder, "script.txt")
+            with open(script_path, "w", encoding="utf-8") as f:
+                f.write("\n".join(["default cancel 5000"] + script) + "\n")
+            command = [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE - 30),
+                       "-dir", folder, "-script", script_path, "-log", events_path]
+            for name, value in variables.items():
+                command += ["-env", "%s=%s" % (name, value)]
+            command += ["--", builder] + args
+            env = None
+        run = subprocess.run(command, env=env, cwd=folder, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
         shown = []
         if os.path.exists(log):
             with open(log, encoding="utf-8") as f:
@@ -265,7 +287,11 @@ class Prefix:
                 for line in f:
                     key, _, value = line.rstrip("\n").partition("=")
                     options[key] = unescape(value)
-        return Run(run.returncode, shown, options)
+        events = []
+        if os.path.exists(events_path):
+            with open(events_path, encoding="utf-8") as f:
+                events = [json.loads(line) for line in f if line.strip()]
+        return Run(run.returncode, shown, options, events)
 
 
 class FakeWindow:
@@ -596,36 +622,57 @@ def uninstall_group(prefix):
 # Post-install
 
 
-def postinstall_group(prefix):
-    def after_pending_uninstall(switch, dialog_box):
-        def case():
-            folder, own = install(prefix, "postinstall" + switch)
-            prefix.run(folder, ["-uninstall"], UNINSTALL_YES).expect(NOTHING_TO_BUILD, [4010, 4810, 480])
-            before = prefix.pending()
-            check(len(before) == 1 + 2 * len(RESTART_FILES), "the uninstall's pending deletions: %r" % before)
-            # The setup program copies the files anew, then runs the step.
-            for name, source in (("QLSE32.DLL", prefix.args.helper), ("quollase.chm", prefix.args.help_file)):
-                shutil.copyfile(source, os.path.join(folder, name))
-            prefix.run(folder, [switch]).expect(NOTHING_TO_BUILD, [dialog_box])
-            equal(prefix.pending(), [OTHER_OPERATION], "pending operations after the step")
-            windows_folder = own[:own.rindex("\\") + 1]
-            for name in ("QUOLLASE.EXE", "QLXTRA32.EXE"):
-                equal(prefix.value(APP_PATHS + "\\" + name, "@"), windows_folder + name, "App Paths " + name)
-            equal(prefix.value("HKLM\\" + BUILDER_KEY + r"\Ver.", "@"), "4.0", "the version record")
-        case.__name__ = "after-pending-uninstall" + switch
-        return case
+def answer_setup_dialog(button, text):
+    return ["window", "caption " + SETUP_CAPTION, "text " + text, "press %d" % button]
 
-    def first_run_asks_archiver():
-        # The step records the version: the first run's question comes with it.
-        folder = prefix.lay_out("postinstall-archiver")
+
+def check_setup_dialog(run, text, etched_line):
+    equal([(w["caption"], w["rule"]) for w in run.windows], [(SETUP_CAPTION, 1)],
+          "the windows the robot answered")
+    controls = run.windows[0]["controls"]
+    check(any(text in c["text"] for c in controls), "the dialog's text: %r" % controls)
+    equal([c["id"] for c in controls if c["id"] in (RUN_NOW, DONE, 999)],
+          [999, RUN_NOW, DONE] if etched_line else [RUN_NOW, DONE], "the dialog's controls")
+
+
+def postinstall_group(prefix):
+    def after_pending_uninstall():
+        # "nor": the step after an earlier uninstall whose restart deletion
+        # has not happened yet; Done ends it.
+        folder, own = install(prefix, "postinstall-after-uninstall")
+        prefix.run(folder, ["-uninstall"], UNINSTALL_YES).expect(NOTHING_TO_BUILD, [4010, 4810, 480])
+        before = prefix.pending()
+        check(len(before) == 1 + 2 * len(RESTART_FILES), "the uninstall's pending deletions: %r" % before)
+        # The setup program copies the files anew, then runs the step.
+        for name, source in (("QLSE32.DLL", prefix.args.helper), ("quollase.chm", prefix.args.help_file)):
+            shutil.copyfile(source, os.path.join(folder, name))
+        text = "Setup complete. Thank you for installing Quolla\u00ae Self-Extractor."
+        run = prefix.run(folder, ["-nor"], script=answer_setup_dialog(DONE, text))
+        run.expect(NOTHING_TO_BUILD, [])
+        check_setup_dialog(run, text, etched_line=False)
+        equal(len(run.exits), 1, "processes of the run")
+        equal(prefix.pending(), [OTHER_OPERATION], "pending operations after the step")
+        windows_folder = own[:own.rindex("\\") + 1]
+        answers = prefix.reg(*[("get", APP_PATHS + "\\" + n, "@") for n in ("QUOLLASE.EXE", "QLXTRA32.EXE")]
+                             + [VERSION_RECORD])
+        equal([a["text"].rstrip("\0") for a in answers],
+              [windows_folder + "QUOLLASE.EXE", windows_folder + "QLXTRA32.EXE", "4.0"],
+              "App Paths and the version record")
+
+    def run_now():
+        # "r", whose first run of this version asks about the main archiver;
+        # the run-now button starts the builder anew.
+        folder = prefix.lay_out("postinstall-run-now")
         GENERATIONS[1].setup(prefix, OLD_VERSIONS, OLD_PROGRAM)
-        prefix.run(folder, ["-nor"], "%d=yes" % QUESTION_ARCHIVER).expect(
-            NOTHING_TO_BUILD, [QUESTION_ARCHIVER, SETUP_DIALOG_NOT_YET])
+        text = "Quolla Self-Extractor has been successfully installed."
+        run = prefix.run(folder, ["-r"], "%d=yes" % QUESTION_ARCHIVER, script=answer_setup_dialog(RUN_NOW, text))
+        run.expect(NOTHING_TO_BUILD, [QUESTION_ARCHIVER, WIZARD_NOT_YET])
+        check_setup_dialog(run, text, etched_line=True)
+        equal(len(run.exits), 2, "processes of the run (the builder started anew)")
         equal(GENERATIONS[1].setting(prefix.reg(GENERATIONS[1].store)[0]),
               winpath(os.path.join(folder, "qlxtra32.exe")), "the setting")
 
-    return [after_pending_uninstall("-nor", SETUP_DIALOG_NOT_YET),
-            after_pending_uninstall("-r", SETUP_DIALOG_NOT_YET), first_run_asks_archiver]
+    return [after_pending_uninstall, run_now]
 
 
 # ---------------------------------------------------------------------------
@@ -717,7 +764,8 @@ def win98_group(prefix):
             equal(got.lower(), b"\r\n".join(lines).lower(), "wininit.ini after the uninstall")
             for name, source in (("QLSE32.DLL", prefix.args.helper), ("quollase.chm", prefix.args.help_file)):
                 shutil.copyfile(source, os.path.join(folder, name))
-            prefix.run(folder, ["-nor"]).expect(NOTHING_TO_BUILD, [SETUP_DIALOG_NOT_YET])
+            prefix.run(folder, ["-nor"], script=answer_setup_dialog(DONE, "Setup complete.")).expect(
+                NOTHING_TO_BUILD, [])
             with open(wininit, "rb") as f:
                 equal(f.read(), b"[rename]\r\n[boot]\r\nshell=x\r\n", "wininit.ini after the post-install step")
         finally:
