@@ -209,6 +209,11 @@ def startup_cases(runner):
              files={"dlg.txt": b"Install me"}),
         Case("wait-without-setup", ["a.zip", "-wait", "prog"], REFUSED, [4610]),
         Case("setup-without-command", ["a.zip", "-setup"], REFUSED, [4590]),
+        # The command check: not the self-extractor itself, and a program that runs.
+        Case("setup-command-is-the-zip", ["setup.zip", "-setup", "-c", "Setup.exe"], REFUSED, [5090]),
+        Case("setup-command-not-runnable", ["a.zip", "-setup", "-c", "readme.txt"], REFUSED, [6210]),
+        Case("setup-command-inf", ["a.zip", "-setup", "-c", "install.inf"], BUILD_FAILED, build,
+             record={"command": "install.inf"}),
         Case("ishield3-waits-for-isdel", ["a.zip", "-ishield3"], BUILD_FAILED, build,
              record={"wait_name": "_ISDEL", "command": "setup", "installation_mode": "1"}),
         Case("build-without-zip-name", ["-y"], REFUSED, [1017]),
