@@ -55,6 +55,26 @@ def unescape(value):
     return "".join(out)
 
 
+def read_message_log(path):
+    """The boxes of a QL_MESSAGE_LOG file in order: [id, answer, text as logged]."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        shown = [line.rstrip("\n").split("\t", 2) for line in f if line.strip()]
+    return [[int(entry[0])] + entry[1:] for entry in shown]
+
+
+def read_options(path):
+    """The fields of a QL_OPTIONS_DUMP file."""
+    record = {}
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                key, _, value = line.rstrip("\n").partition("=")
+                record[key] = unescape(value)
+    return record
+
+
 class Case:
     def __init__(self, name, args, exit_code, messages, layout=None, files=None, record=None,
                  program=None, before=None, report=None):
@@ -116,17 +136,9 @@ class Runner:
         problems = []
         if run.returncode != case.exit_code:
             problems.append("exit code %d, expected %d" % (run.returncode, case.exit_code))
-        shown = []
-        if os.path.exists(log):
-            with open(log, encoding="utf-8") as f:
-                shown = [line.rstrip("\n").split("\t", 2) for line in f if line.strip()]
-        ids = [int(entry[0]) for entry in shown]
-        record = {}
-        if os.path.exists(dump):
-            with open(dump, encoding="utf-8") as f:
-                for line in f:
-                    key, _, value = line.rstrip("\n").partition("=")
-                    record[key] = unescape(value)
+        shown = read_message_log(log)
+        ids = [entry[0] for entry in shown]
+        record = read_options(dump)
         expected = case.messages
         if expected and expected[-1] == BUILD:
             expected = expected[:-1]

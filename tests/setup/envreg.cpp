@@ -28,49 +28,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/wintools/TestOutput.h"
+
 namespace {
 
 std::wstring g_out;
 
-std::string utf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
 void answer(const std::wstring& json)
 {
-    HANDLE file = CreateFileW(g_out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::string bytes = utf8(json + L"\n");
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::wstring quoted(const std::wstring& text)
-{
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20) {
-            wchar_t escaped[8];
-            wsprintfW(escaped, L"\\u%04x", (unsigned)c);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + L"\"";
+    writeFile(g_out, json + L"\n", true);
 }
 
 bool split_key(const std::wstring& full, HKEY& root, std::wstring& path)
@@ -144,7 +110,7 @@ void set_value(const std::wstring& full, const std::wstring& name, const std::ws
     if (!split_key(full, root, path) ||
         RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
             ERROR_SUCCESS) {
-        answer(L"{\"error\":" + quoted(L"cannot create " + full) + L"}");
+        answer(L"{\"error\":" + jsonString(L"cannot create " + full) + L"}");
         return;
     }
     DWORD code = 0;
@@ -159,7 +125,7 @@ void get_value(const std::wstring& full, const std::wstring& name)
     HKEY root;
     std::wstring path;
     HKEY key;
-    std::wstring head = L"{\"key\":" + quoted(full) + L",\"name\":" + quoted(name) + L",";
+    std::wstring head = L"{\"key\":" + jsonString(full) + L",\"name\":" + jsonString(name) + L",";
     if (!split_key(full, root, path) || RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         answer(head + L"\"exists\":false}");
         return;
@@ -182,7 +148,7 @@ void get_value(const std::wstring& full, const std::wstring& name)
     } else {
         text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), size / 2);
     }
-    answer(head + L"\"exists\":true,\"type\":" + std::to_wstring(type) + L",\"text\":" + quoted(text) +
+    answer(head + L"\"exists\":true,\"type\":" + std::to_wstring(type) + L",\"text\":" + jsonString(text) +
            L"}");
 }
 
@@ -195,7 +161,7 @@ void key_exists(const std::wstring& full)
                   RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
     if (exists)
         RegCloseKey(key);
-    answer(L"{\"key\":" + quoted(full) + L",\"exists\":" + (exists ? L"true" : L"false") + L"}");
+    answer(L"{\"key\":" + jsonString(full) + L",\"exists\":" + (exists ? L"true" : L"false") + L"}");
 }
 
 }  // namespace
@@ -243,11 +209,11 @@ int wmain()
         } else if (action == L"iniget" && has(3)) {
             wchar_t text[4096];
             GetPrivateProfileStringW(argv[i + 2], argv[i + 3], L"", text, 4096, argv[i + 1]);
-            answer(L"{\"text\":" + quoted(text) + L"}");
+            answer(L"{\"text\":" + jsonString(text) + L"}");
             i += 3;
         } else if (action == L"atom" && has(1)) {
             std::wstring name = argv[++i];
-            answer(L"{\"atom\":" + quoted(name) + L",\"exists\":" +
+            answer(L"{\"atom\":" + jsonString(name) + L",\"exists\":" +
                    (GlobalFindAtomW(name.c_str()) ? L"true" : L"false") + L"}");
         } else if (action == L"fileversion" && has(1)) {
             std::wstring file = argv[++i];
@@ -263,7 +229,7 @@ int wmain()
             }
             answer(L"{\"ms\":" + std::to_wstring(ms) + L",\"ls\":" + std::to_wstring(ls) + L"}");
         } else {
-            answer(L"{\"error\":" + quoted(L"unknown " + action) + L"}");
+            answer(L"{\"error\":" + jsonString(L"unknown " + action) + L"}");
             code = 2;
             break;
         }

@@ -27,7 +27,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "builder"))
-from buildertest import unescape, winpath  # noqa: E402
+from buildertest import read_message_log, read_options, winpath  # noqa: E402
 
 RUN_DEADLINE = 240
 # Exit codes (README.md).
@@ -274,19 +274,8 @@ class Prefix:
             env = None
         run = subprocess.run(command, env=env, cwd=folder, stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
-        shown = []
-        if os.path.exists(log):
-            with open(log, encoding="utf-8") as f:
-                for line in f:
-                    if line.strip():
-                        box, answer, text = line.rstrip("\n").split("\t", 2)
-                        shown.append((int(box), answer, text))
-        options = {}
-        if os.path.exists(dump):
-            with open(dump, encoding="utf-8") as f:
-                for line in f:
-                    key, _, value = line.rstrip("\n").partition("=")
-                    options[key] = unescape(value)
+        shown = [tuple(entry) for entry in read_message_log(log)]
+        options = read_options(dump)
         events = []
         if os.path.exists(events_path):
             with open(events_path, encoding="utf-8") as f:

@@ -44,35 +44,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/wintools/TestOutput.h"
 #include "tests/wintools/qlfake.h"
 
 namespace {
 
 std::wstring resultsPath;
-
-std::string utf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
-void writeFile(const std::wstring& path, const std::wstring& text, bool append)
-{
-    HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                              FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::string bytes = utf8(text);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-}
 
 void result(const std::wstring& line)
 {
@@ -129,24 +106,6 @@ DWORD spawn(int argc, wchar_t** argv, int first, bool wait, const wchar_t* progr
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return code;
-}
-
-std::wstring jsonString(const std::wstring& text)
-{
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20) {
-            wchar_t escaped[8];
-            wsprintfW(escaped, L"\\u%04x", (unsigned)c);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + L"\"";
 }
 
 void logStart(const std::wstring& path)
