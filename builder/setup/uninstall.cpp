@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include "builder/seams.h"
-#include "common/Dlg.h"
 #include "builder/setup/QlSplFdr.h"
 #include "builder/setup/Win95.h"
 #include "builder/setup/delexe.h"
@@ -14,6 +13,7 @@
 #include "builder/textfile.h"
 #include "builder/ui/msgsink.h"
 #include "builder/winsfx.h"
+#include "common/Dlg.h"
 #include "common/QlWin32.h"
 #include "common/fileinfo.h"
 

@@ -516,6 +516,8 @@ def install(prefix, name, archiver_setting=None):
     folder = prefix.lay_out(name, INSTALLED_FILES)
     for other in ("QUOLLASE.EXE", "README.TXT"):
         os.utime(os.path.join(folder, other), (1500000000, 1500000000))
+    # A second later is the same time at DOS precision (two seconds).
+    os.utime(os.path.join(folder, "CUSTOM.TXT"), (1600000001, 1600000001))
     os.chmod(os.path.join(folder, "quollase.gid"), 0o444)
     own = winpath(os.path.join(folder, "qlxtra32.exe"))
     ops = [("set", UNINSTALL_KEY, "DisplayName", "sz", "Quolla Self-Extractor"),
