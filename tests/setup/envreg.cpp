@@ -20,6 +20,9 @@
 //   atom NAME                     {"atom":NAME,"exists":bool} (global atom)
 //   fileversion FILE              {"ms":n,"ls":n} of its version resource
 //                                 (both 0 without one)
+// The last line, {"end":CODE}, says that every argument was carried out (or
+// where it stopped): the exit code may be lost when Wine kills a process
+// that has ended (a loaded machine).
 // KEY begins with HKCU\, HKLM\ or HKCR\.
 #include <windows.h>
 #include <shellapi.h>
@@ -235,5 +238,7 @@ int wmain()
         }
     }
     LocalFree(argv);
+    if (!g_out.empty())
+        answer(L"{\"end\":" + std::to_wstring(code) + L"}");
     return code;
 }
