@@ -1,4 +1,5 @@
-// The seams: the least each caller needs until the real parts land.
+// The seams: the least each caller needs until the real parts land; and the
+// Start-menu helpers of the setup steps.
 #include "builder/seams.h"
 
 #include <shlobj.h>
@@ -10,31 +11,7 @@
 
 namespace {
 
-const int kMsgCaptionProperty = 1001;
 const int kMsgStartMenuShortcut = 4780;
-
-struct InstanceSearch {
-    QlStr property;
-    HWND found;
-};
-
-BOOL CALLBACK find_instance(HWND window, LPARAM data)
-{
-    InstanceSearch* search = reinterpret_cast<InstanceSearch*>(data);
-    if (GetPropW(window, search->property.Text()) == nullptr)
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND find_other_instance()
-{
-    InstanceSearch search = {load_message(kMsgCaptionProperty), nullptr};
-    if (!search.property.HasText())
-        return nullptr;
-    EnumWindows(find_instance, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 bool explorer_shows_full_path()
 {
@@ -62,70 +39,6 @@ int run_wizard()
 {
     message_box_id(kMsgWizardNotYet, load_message(kMsgWizardNotYet), MB_OK | MB_ICONINFORMATION);
     return 0;
-}
-
-bool activate_other_instance(const QlStr&)
-{
-    return false;
-}
-
-void register_meter_class(HINSTANCE)
-{
-}
-
-void help_start(const QlStr&)
-{
-}
-
-void help_stop()
-{
-}
-
-bool raise_other_instance()
-{
-    HWND other = find_other_instance();
-    if (other == nullptr)
-        return false;
-    BringWindowToTop(other);
-    HWND popup = GetLastActivePopup(other);
-    if (popup && popup != other)
-        BringWindowToTop(popup);
-    return true;
-}
-
-int remove_folder(const QlStr& path)
-{
-    wchar_t current[1024];
-    DWORD n = GetCurrentDirectoryW(1024, current);
-    if (n > 0 && n < 1024 && QlStr(current, int(n)).EqualsNoCase(path.Text()) &&
-        !SetCurrentDirectoryW(L".."))
-        return -1;
-    return RemoveDirectoryW(path.Text()) ? 0 : int(GetLastError());
-}
-
-bool delete_folder_contents(const QlStr& path)
-{
-    if (path.Length() < 4)
-        return false;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + QL("\\*.*")).Text(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return true;
-    bool all = true;
-    do {
-        QlStr name(found.cFileName);
-        if (name == QL(".") || name == QL(".."))
-            continue;
-        QlStr entry = path + QL("\\") + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            all = delete_folder_contents(entry) && remove_folder(entry) == 0;
-        } else {
-            SetFileAttributesW(entry.Text(), FILE_ATTRIBUTE_NORMAL);
-            all = DeleteFileW(entry.Text()) != 0;
-        }
-    } while (all && FindNextFileW(search, &found));
-    FindClose(search);
-    return all;
 }
 
 bool delete_start_menu_shortcut()

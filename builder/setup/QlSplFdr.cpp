@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "builder/seams.h"
+#include "builder/services.h"
 #include "builder/sfxoptions.h"
 #include "common/QlHooks.h"
 #include "common/QlMisc.h"
@@ -87,7 +88,8 @@ bool QlSpecialFolder::Remove()
     if (!Exists())
         return false;
     bool emptied = delete_folder_contents(path_);
-    return remove_folder(path_) == 0 && emptied;
+    // RemoveDirectory's own result; -1 when the folder could not be left.
+    return remove_folder(path_) > 0 && emptied;
 }
 
 QlStr QlSpecialFolder::ShortcutPath(const QlStr& name) const

@@ -3,6 +3,7 @@
 // the common-controls version, the main archiver's setting and the builder's
 // version record; and the check of an installation command.
 #include "builder/seams.h"
+#include "builder/services.h"
 
 #include <shlobj.h>
 

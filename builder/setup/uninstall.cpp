@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "builder/seams.h"
+#include "builder/services.h"
 #include "builder/setup/QlSplFdr.h"
 #include "builder/setup/Win95.h"
 #include "builder/setup/delexe.h"
