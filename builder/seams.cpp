@@ -1,7 +1,39 @@
-// The seams: the least each caller needs until the real parts land.
+// The seams: the least each caller needs until the real parts land; and the
+// Start-menu helpers of the setup steps.
 #include "builder/seams.h"
 
+#include <shlobj.h>
+
+#include "builder/setup/Win95.h"
+#include "builder/sfxoptions.h"
 #include "builder/ui/msgsink.h"
+#include "common/QlMisc.h"
+
+namespace {
+
+const int kMsgStartMenuShortcut = 4780;
+
+bool explorer_shows_full_path()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CabinetState",
+                      0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    bool full = false;
+    if (g_os.nt_family) {
+        DWORD value = 0, size = sizeof value, type = 0;
+        full = RegQueryValueExW(key, L"FullPath", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                                &size) == ERROR_SUCCESS && value != 0;
+    } else {
+        DWORD words[2] = {0, 0}, size = sizeof words, type = 0;
+        full = RegQueryValueExW(key, L"Settings", nullptr, &type, reinterpret_cast<BYTE*>(words),
+                                &size) == ERROR_SUCCESS && size >= sizeof words && (words[1] & 1) != 0;
+    }
+    RegCloseKey(key);
+    return full;
+}
+
+}  // namespace
 
 int run_wizard()
 {
@@ -9,55 +41,30 @@ int run_wizard()
     return 0;
 }
 
-int run_uninstall(const QlStr& caption)
+bool delete_start_menu_shortcut()
 {
-    sink_message_box(kMsgUninstallNotYet, nullptr, load_message(kMsgUninstallNotYet), caption,
-                     MB_OK | MB_ICONINFORMATION);
-    return 0;
+    QlStr name = load_message(kMsgStartMenuShortcut);
+    bool deleted = false;
+    for (int csidl : {CSIDL_COMMON_STARTMENU, CSIDL_STARTMENU}) {
+        QlStr link;
+        if (get_special_folder_shortcut_path(link, csidl, name)) {
+            SetFileAttributesW(link.Text(), FILE_ATTRIBUTE_NORMAL);
+            deleted = DeleteFileW(link.Text()) || deleted;
+        }
+    }
+    return deleted;
 }
 
-int run_post_install(bool)
+void wait_for_folder_window_close(const QlStr& folder_name, const QlStr& window_class)
 {
-    message_box_id(kMsgPostInstallNotYet, load_message(kMsgPostInstallNotYet),
-                   MB_OK | MB_ICONINFORMATION);
-    return 3;
-}
-
-void write_settings_report()
-{
-    message_box_id(kMsgSettingsReportNotYet, load_message(kMsgSettingsReportNotYet),
-                   MB_OK | MB_ICONINFORMATION);
-}
-
-bool create_start_menu_folder()
-{
-    return false;
-}
-
-bool check_setup_command(const QlStr&)
-{
-    return true;
-}
-
-QlStr read_main_archiver_exe_setting()
-{
-    return QlStr();
-}
-
-bool main_archiver_passes_version_test()
-{
-    return false;
-}
-
-void write_main_archiver_exe_setting(const QlStr&)
-{
-}
-
-QlStr read_builder_version_record()
-{
-    return QlStr();
-}
-
-void write_builder_version_record(const QlStr&)
-{
+    DWORD deadline = GetTickCount() + 5000;
+    QlStr title = folder_name;
+    if (explorer_shows_full_path()) {
+        QlStr programs;
+        if (qlMiscGetSpecialFolderPath(programs, g_os.nt_family ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS))
+            title = programs + QL("\\") + folder_name;
+    }
+    while (FindWindowW(window_class.Text(), title.Text()) != nullptr &&
+           int(deadline - GetTickCount()) > 0)
+        Sleep(333);
 }

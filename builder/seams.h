@@ -10,9 +10,6 @@
 // "Not yet" messages of the seams.
 const int kMsgWizardNotYet = 9000;
 const int kMsgBuildNotYet = 9001;
-const int kMsgUninstallNotYet = 9002;
-const int kMsgPostInstallNotYet = 9003;
-const int kMsgSettingsReportNotYet = 9004;
 
 // The wizard; answers 1 when it built a file, 0 when it was left without one.
 int run_wizard();
@@ -22,9 +19,11 @@ int build_sfx_guarded(HWND wizard);
 int run_uninstall(const QlStr& caption);
 // -r and -nor: the post-install step's result (3 ends the program).
 int run_post_install(bool nor_form);
-// -dump: writes the settings report.
-void write_settings_report();
-// "-setupSM": the Start-menu folder with its two shortcuts; true when made.
+// -dump: writes the settings report; false when it could not (its message
+// was shown).
+bool write_settings_report();
+// "-setupSM": the Start-menu folder with its two shortcuts; true when made
+// (else its message was shown).
 bool create_start_menu_folder();
 // The wizard's command check for an installation command; false when it
 // showed its message.
@@ -36,3 +35,10 @@ void write_main_archiver_exe_setting(const QlStr& path);
 // The builder's version record (the default value of its HKLM key).
 QlStr read_builder_version_record();
 void write_builder_version_record(const QlStr& version);
+
+// The Start-menu helpers of the setup steps.
+// The builder's Start-menu shortcut (string 4780) from the common and the
+// user's Start menu.
+bool delete_start_menu_shortcut();
+// Waits, at most 5 seconds, until no window of the class shows the folder.
+void wait_for_folder_window_close(const QlStr& folder_name, const QlStr& window_class);

@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include <shlwapi.h>
-
 #include "builder/sfxoptions.h"
 #include "builder/ui/dlg.h"
 #include "builder/ui/msgsink.h"
@@ -243,23 +241,6 @@ bool is_ui_language(int code)
 QlStr get_builder_version()
 {
     return QlStr(kBuilderVersion);
-}
-
-int read_common_controls_version()
-{
-    typedef HRESULT(CALLBACK * DllGetVersionFn)(DLLVERSIONINFO*);
-    HMODULE controls = LoadLibraryW(L"comctl32.dll");
-    if (controls == nullptr)
-        return 0;
-    auto get_version = reinterpret_cast<DllGetVersionFn>(
-        reinterpret_cast<void*>(GetProcAddress(controls, "DllGetVersion")));
-    int version = 0;
-    DLLVERSIONINFO info = {};
-    info.cbSize = sizeof info;
-    if (get_version != nullptr && SUCCEEDED(get_version(&info)))
-        version = static_cast<int>(info.dwMajorVersion * 100 + info.dwMinorVersion);
-    FreeLibrary(controls);
-    return version;
 }
 
 bool get_current_folder(QlStr& path)

@@ -37,7 +37,8 @@ void show_about_box(HWND owner);
 // 1 "EN", 2 "FR", 3 "DE", 4 "ES", 5 "JP" against string 1000.
 bool is_ui_language(int code);
 QlStr get_builder_version();
-// The common-controls version, major * 100 + minor; 0 when unknown.
+// The common-controls version, major * 100 + minor (the file's version, or
+// its override in the builder's settings); 0 when unknown.
 int read_common_controls_version();
 
 // --- folders

@@ -322,9 +322,9 @@ SwitchParser::Outcome SwitchParser::Switch()
     if (is(QL("argv0"))) { g_options.argv0 = true; return kNext; }
     if (is(QL("dump"))) {
         message_box_id(kMsgDumping, load_message(kMsgDumping), MB_OK);
-        write_settings_report();
         result_ = kSwitchesStop;
-        return kDone;
+        // A report that could not be written is no success.
+        return write_settings_report() ? kDone : kStop;
     }
     if (first == QL('l')) {
         QlChar letter = w.Length() > 1 ? w.CharAt(1) : 0;

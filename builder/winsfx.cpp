@@ -10,6 +10,7 @@
 #include "builder/qlse32api.h"
 #include "builder/seams.h"
 #include "builder/services.h"
+#include "builder/setup/QlSplFdr.h"
 #include "builder/setup/version.h"
 #include "builder/sfxoptions.h"
 #include "builder/stubvariants.h"
@@ -38,15 +39,12 @@ const int kLineAdvapi = 4043;
 const int kLineOpenToken = 4048;
 const int kLineTokenInfo = 4051;
 const int kLineElevation = 4067;
-const int kLineBuilderPath = 3897;
 
 const int kMsgUiLanguage = 1000;
 const int kMsgNoZipName = 1017;
 const int kMsgHelpMissing = 4350;
 const int kMsgNeedsCommand = 4590;
 const int kMsgAdvancedSwitch = 4610;
-const int kMsgArchiverRunning = 4730;
-const int kMsgAskArchiver = 4740;
 const int kMsgLineTooLong = 4880;
 const int kMsgWin32s = 4940;
 const int kMsgLibraryOld = 6240;
@@ -103,6 +101,7 @@ void dump_options_if_asked(const wchar_t* stage, int result)
     };
     auto flag = [&](const char* name, bool value) { fprintf(file, "%s=%d\n", name, value ? 1 : 0); };
     fprintf(file, "stage=%s\nresult=%d\n", QlStr(stage).ToUtf8Static(), result);
+    fprintf(file, "common_controls_version=%d\n", g_commonControlsVersion);
     const SfxOptions& o = g_options;
     const SfxBuildSettings& s = g_settings;
     text("zip_name", o.zip_name);
@@ -219,22 +218,22 @@ void write_machine_version()
 }
 
 // The special first arguments: the whole line, without case.
-bool special_first_argument(const QlStr& line, int& exitCode)
+bool is_special_argument(const QlStr& line, const QlChar* argument)
 {
     QlStr whole = line;
     whole.TrimLeft();
     whole.TrimRight();
-    if (whole.EqualsNoCase(QL("-uninstall"))) {
-        exitCode = run_uninstall(load_message(kMsgCaption));
-        return true;
-    }
-    if (whole.EqualsNoCase(QL("-setup"))) {
+    return whole.EqualsNoCase(argument);
+}
+
+bool special_first_argument(const QlStr& line, int& exitCode)
+{
+    if (is_special_argument(line, QL("-setup"))) {
         exitCode = kExitNothingToBuild;
         return true;
     }
-    if (whole.EqualsNoCase(QL("-setupSM"))) {
-        create_start_menu_folder();
-        exitCode = kExitNothingToBuild;
+    if (is_special_argument(line, QL("-setupSM"))) {
+        exitCode = create_start_menu_folder() ? kExitNothingToBuild : kExitRefused;
         return true;
     }
     return false;
@@ -291,18 +290,6 @@ bool check_command_line_length(const QlStr& command_line)
         return false;
     show_error_id(kMsgLineTooLong);
     return true;
-}
-
-int get_module_file_name(HMODULE module, QlStr& path)
-{
-    wchar_t buffer[2048];
-    DWORD n = GetModuleFileNameW(module, buffer, 2048);
-    if (n == 0 || n >= 2048) {
-        path.Clear();
-        return 0;
-    }
-    path = QlStr(buffer, static_cast<int>(n));
-    return static_cast<int>(n);
 }
 
 char wchar_to_ansi(wchar_t unit)
@@ -370,32 +357,6 @@ void detect_os_and_defaults()
     FreeLibrary(advapi);
 }
 
-void register_with_main_archiver()
-{
-    QlStr setting = read_main_archiver_exe_setting();
-    if (!setting.HasText() || setting.MatchNoCase(QlStr(QL("R5.6")), 2))
-        return;
-    if (main_archiver_passes_version_test() && setting.MatchNoCase(QlStr(QL("5.6")), 2))
-        return;
-    QlStr question = load_message(kMsgAskArchiver) + load_message(kMsgAskArchiver + 1);
-    if (message_box_id(kMsgAskArchiver, question, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    if (!qlCheck(g_builderFolder.HasText(), kSource, kLineBuilderPath))
-        return;
-    write_main_archiver_exe_setting(g_builderFolder + QL("qlxtra32.exe"));
-    if (FindWindowW(L"QuollaWClass", nullptr))
-        message_box_id(kMsgArchiverRunning, load_message(kMsgArchiverRunning), MB_OK);
-}
-
-int record_builder_version()
-{
-    if (read_builder_version_record() == kBuilderVersion)
-        return 1;
-    write_builder_version_record(QlStr(kBuilderVersion));
-    register_with_main_archiver();
-    return 2;
-}
-
 int builder_body(HINSTANCE instance, const QlStr& command_line)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -410,6 +371,11 @@ int builder_body(HINSTANCE instance, const QlStr& command_line)
     get_module_file_name(nullptr, own);
     g_builderFolder = folder_of(own);
     g_commonControlsVersion = read_common_controls_version();
+    // An uninstall needs neither the helper library nor the help file, and
+    // must not record this version again: it removes a damaged or half
+    // removed installation as well as a whole one.
+    if (is_special_argument(command_line, QL("-uninstall")))
+        return run_uninstall(load_message(kMsgCaption)) == 1 ? kExitNothingToBuild : kExitRefused;
     write_machine_version();
 
     if (!load_helper_library())
@@ -483,6 +449,7 @@ int builder_main(HINSTANCE instance, const QlStr& command_line)
     detect_os_and_defaults();
     QlStr own;
     HRESULT com = CoInitialize(nullptr);
+    qlSetComStarted(SUCCEEDED(com));
     register_meter_class(instance);
     dialog_services_start();
     get_module_file_name(nullptr, own);

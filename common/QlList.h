@@ -13,6 +13,7 @@ public:
     QlListNode* Next() const { return next_; }
     void SetNext(QlListNode* next) { next_ = next; }
     const QlStr& Text() const { return text_; }
+    void SetText(const QlStr& text) { text_ = text; }
 
 private:
     QlListNode* next_ = nullptr;
@@ -34,6 +35,22 @@ public:
 
     QlListNode* Head() const { return head_; }
     QlListNode* Tail() const { return tail_; }
+
+    // The cursor walks the list: unset at first, then the head, never past
+    // the tail.
+    // Moves the cursor on and answers its text (null on an empty list).
+    QlStr Next();
+    void ResetCursor() { cursor_ = nullptr; }
+    QlListNode* Cursor() const { return cursor_; }
+    // Replaces the text at the cursor; false when the cursor is unset.
+    bool ReplaceAtCursor(const QlStr& text);
+    // Removes the node at the cursor (the head when the cursor is unset or at
+    // the head); the cursor moves to the node before it.
+    void RemoveAtCursor();
+    void RemoveHead();
+    void RemoveTail();
+    bool IsEmpty() const { return head_ == nullptr; }
+    int Count() const;
 
 private:
     QlListNode* head_ = nullptr;

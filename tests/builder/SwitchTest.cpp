@@ -108,7 +108,7 @@ TEST_F(BuilderSwitches, FlagsAndBuildRequests)
         {L"-compact", kSwitchesStop, {6311}, nullptr},
         {L"-dos", kSwitchesStop, {6311}, nullptr},
         {L"-?", kSwitchesStop, {1005, 1007}, nullptr},
-        {L"-dump", kSwitchesStop, {1081, 9004}, nullptr},
+        {L"-dump", kSwitchesStop, {1081}, nullptr},
     });
 }
 

@@ -23,8 +23,8 @@ COMMAND_LINE_LIMIT = 1022
 # Exit codes (README.md, "Exit codes of the builder").
 NOTHING_TO_BUILD, BUILT, BUILD_FAILED, REFUSED, STARTUP_FAILED = range(5)
 INTERNAL_ERROR = 1
-# The seams' "not yet" messages.
-WIZARD_NOT_YET, UNINSTALL_NOT_YET = 9000, 9002
+# The seam's "not yet" message.
+WIZARD_NOT_YET = 9000
 # Stands last in a case's messages that reaches the build: what the build
 # itself shows is not these cases' business (their Zip files do not exist, so
 # every build fails).
@@ -53,6 +53,26 @@ def unescape(value):
             out.append(value[i])
             i += 1
     return "".join(out)
+
+
+def read_message_log(path):
+    """The boxes of a QL_MESSAGE_LOG file in order: [id, answer, text as logged]."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        shown = [line.rstrip("\n").split("\t", 2) for line in f if line.strip()]
+    return [[int(entry[0])] + entry[1:] for entry in shown]
+
+
+def read_options(path):
+    """The fields of a QL_OPTIONS_DUMP file."""
+    record = {}
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                key, _, value = line.rstrip("\n").partition("=")
+                record[key] = unescape(value)
+    return record
 
 
 class Case:
@@ -116,17 +136,9 @@ class Runner:
         problems = []
         if run.returncode != case.exit_code:
             problems.append("exit code %d, expected %d" % (run.returncode, case.exit_code))
-        shown = []
-        if os.path.exists(log):
-            with open(log, encoding="utf-8") as f:
-                shown = [line.rstrip("\n").split("\t", 2) for line in f if line.strip()]
-        ids = [int(entry[0]) for entry in shown]
-        record = {}
-        if os.path.exists(dump):
-            with open(dump, encoding="utf-8") as f:
-                for line in f:
-                    key, _, value = line.rstrip("\n").partition("=")
-                    record[key] = unescape(value)
+        shown = read_message_log(log)
+        ids = [entry[0] for entry in shown]
+        record = read_options(dump)
         expected = case.messages
         if expected and expected[-1] == BUILD:
             expected = expected[:-1]
@@ -203,13 +215,17 @@ def startup_cases(runner):
         Case("setup-alone", ["-setup"], NOTHING_TO_BUILD, []),
         Case("setup-alone-any-case", ["-SeTuP"], NOTHING_TO_BUILD, []),
         Case("setup-start-menu", ["-setupSM"], NOTHING_TO_BUILD, []),
-        Case("uninstall", ["-uninstall"], NOTHING_TO_BUILD, [UNINSTALL_NOT_YET]),
         length_case("command-line-at-the-limit", None, STARTUP_FAILED, [4880], 0),
         length_case("command-line-below-the-limit", None, BUILD_FAILED, build, -1),
         Case("dialog-text-without-setup", ["a.zip", "-t", "dlg.txt"], REFUSED, [4610],
              files={"dlg.txt": b"Install me"}),
         Case("wait-without-setup", ["a.zip", "-wait", "prog"], REFUSED, [4610]),
         Case("setup-without-command", ["a.zip", "-setup"], REFUSED, [4590]),
+        # The command check: not the self-extractor itself, and a program that runs.
+        Case("setup-command-is-the-zip", ["setup.zip", "-setup", "-c", "Setup.exe"], REFUSED, [5090]),
+        Case("setup-command-not-runnable", ["a.zip", "-setup", "-c", "readme.txt"], REFUSED, [6210]),
+        Case("setup-command-inf", ["a.zip", "-setup", "-c", "install.inf"], BUILD_FAILED, build,
+             record={"command": "install.inf"}),
         Case("ishield3-waits-for-isdel", ["a.zip", "-ishield3"], BUILD_FAILED, build,
              record={"wait_name": "_ISDEL", "command": "setup", "installation_mode": "1"}),
         Case("build-without-zip-name", ["-y"], REFUSED, [1017]),

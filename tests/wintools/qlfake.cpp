@@ -20,6 +20,12 @@
 //                       caption holds CAPTION (as a user would, meanwhile)
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
+//   window CLASS CAPTION PROP STOPFILE
+//                       a top-level window of the class CLASS (registered
+//                       here) with that caption and, unless PROP is "-", the
+//                       window property PROP set to 2; "window" once it is
+//                       shown. It stays until STOPFILE exists (two minutes at
+//                       most): a program of that class is running meanwhile
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -38,35 +44,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/wintools/TestOutput.h"
 #include "tests/wintools/qlfake.h"
 
 namespace {
 
 std::wstring resultsPath;
-
-std::string utf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
-void writeFile(const std::wstring& path, const std::wstring& text, bool append)
-{
-    HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                              FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::string bytes = utf8(text);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-}
 
 void result(const std::wstring& line)
 {
@@ -123,24 +106,6 @@ DWORD spawn(int argc, wchar_t** argv, int first, bool wait, const wchar_t* progr
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return code;
-}
-
-std::wstring jsonString(const std::wstring& text)
-{
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20) {
-            wchar_t escaped[8];
-            wsprintfW(escaped, L"\\u%04x", (unsigned)c);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + L"\"";
 }
 
 void logStart(const std::wstring& path)
@@ -291,6 +256,38 @@ void link(const std::wstring& name, const std::wstring& target)
     result(makeLink && makeLink(name.c_str(), target.c_str(), 1) ? L"link" : L"link failed");
 }
 
+void ownWindow(const std::wstring& className, const std::wstring& caption,
+               const std::wstring& property, const std::wstring& stopFile)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className.c_str();
+    windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(className.c_str(), caption.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 300,
+                                200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!window) {
+        result(L"window failed");
+        return;
+    }
+    if (property != L"-")
+        SetPropW(window, property.c_str(), (HANDLE)2);
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    result(L"window");
+    for (int ticks = 0; ticks < 1200 && GetFileAttributesW(stopFile.c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++ticks) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    if (property != L"-")
+        RemovePropW(window, property.c_str());
+    DestroyWindow(window);
+}
+
 INT_PTR CALLBACK folderDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -372,6 +369,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"exists" && hasValue) {
             result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"
                                                                               : L"exists no");
+        } else if (action == L"window" && i + 4 < argc) {
+            ownWindow(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
+            i += 4;
         } else if (action == L"start" && hasValue) {
             start(argv[++i]);
         } else if (action == L"waitfor" && hasValue) {
