@@ -44,11 +44,6 @@ bool activate_other_instance(const QlStr&)
     return false;
 }
 
-bool check_setup_command(const QlStr&)
-{
-    return true;
-}
-
 QlStr read_main_archiver_exe_setting()
 {
     return QlStr();

@@ -31,9 +31,6 @@ int read_common_controls_version();
 // Another builder window that is busy, or idle and now handed our command
 // line: true ends this builder.
 bool activate_other_instance(const QlStr& command_line);
-// The wizard's command check for an installation command; false when it
-// showed its message.
-bool check_setup_command(const QlStr& command);
 // The main archiver's make-executable setting, and writing it.
 QlStr read_main_archiver_exe_setting();
 bool main_archiver_passes_version_test();

@@ -264,6 +264,11 @@ def commandline_cases(runner):
              record={"greeting_text": "Hello\r\nthere", "greeting_buttons": "1"}),
         Case("greeting-named-but-missing", ["a.zip", "-m", "none.txt"], REFUSED, [1014]),
         Case("command-holds-a-switch", ["a.zip", "-c", "setup", "-q"], REFUSED, [4900]),
+        # The wizard's command check applies to an installation command.
+        Case("setup-command-runs-the-file-itself", ["setup.zip", "-setup", "-c", "SETUP.exe"], REFUSED, [5090]),
+        Case("setup-command-is-no-program", ["a.zip", "-setup", "-c", "readme.txt"], REFUSED, [6210]),
+        Case("setup-command-inf", ["a.zip", "-setup", "-y", "-c", "install.inf"], BUILD_FAILED, build,
+             record={"command": "install.inf"}),
         Case("command-with-o", ["a.zip", "-setup", "-o", "-c", "setup", "-q"], BUILD_FAILED, build,
              record={"command": "setup -q"}),
     ]
