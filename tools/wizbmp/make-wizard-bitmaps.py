@@ -14,8 +14,11 @@ import os
 import struct
 import sys
 
-FULL = (122, 226)
-SMALL = (98, 180)
+# The full picture fills the frame's bitmap control at the usual dialog font
+# (82 x 140 dialog units, 123 x 210 pixels) less its one-pixel margin.
+FULL = (121, 208)
+SMALL = (97, 166)
+DESIGN = (122, 226)  # the size the drawing's coordinates are given in
 SUPER = 3  # samples per pixel along each axis
 
 # --- drawing in floating-point RGB on a supersampled canvas
@@ -99,19 +102,20 @@ def shade(colour, factor):
 def draw(width, height):
     c = Canvas(width, height)
     c.background()
-    s = width / FULL[0]  # the design is drawn for the full size and scaled
+    s = width / DESIGN[0]  # the design is drawn at its own size and scaled
+    sy = height / DESIGN[1]
 
     def P(x, y):
-        return (x * s, y * s)
+        return (x * s, y * sy)
 
     # Faint rings of the setup screen.
     for i, r in enumerate((150, 118, 88)):
-        cx, cy = 128 * s, 40 * s
+        cx, cy = 128 * s, 40 * sy
         steps = 90
         for k in range(steps):
             a1, a2 = math.pi * (0.5 + k / steps), math.pi * (0.5 + (k + 1) / steps)
-            c.line(cx + r * s * math.cos(a1), cy + r * s * math.sin(a1),
-                   cx + r * s * math.cos(a2), cy + r * s * math.sin(a2), 1.2 * s, (255, 255, 255), 0.08)
+            c.line(cx + r * s * math.cos(a1), cy + r * sy * math.sin(a1),
+                   cx + r * s * math.cos(a2), cy + r * sy * math.sin(a2), 1.2 * s, (255, 255, 255), 0.08)
 
     # The parcel: an open box seen from the front right.
     tan, dark, light = (214, 160, 92), (150, 100, 50), (236, 196, 132)
@@ -140,7 +144,7 @@ def draw(width, height):
             yy = -h / 2 + (8 + k * 5) * scale
             x2 = w / 2 - (4 if k < 3 else 9) * scale
             a, b = R(-w / 2 + 4 * scale, yy), R(x2, yy)
-            c.line(a[0] / s, a[1] / s, b[0] / s, b[1] / s, 1.3 * scale, (70, 110, 180))
+            c.line(a[0], a[1], b[0], b[1], 1.3 * scale * s, (70, 110, 180))
     sheet(58, 122, -0.25, 0.9)
     sheet(70, 84, 0.2, 0.8)
     sheet(52, 48, -0.12, 0.7)
@@ -151,7 +155,7 @@ def draw(width, height):
         t = k / 40
         pts.append((92 - 10 * t + 14 * math.sin(t * math.pi), 140 - 112 * t))
     for (x1, y1), (x2, y2) in zip(pts, pts[1:]):
-        c.line(x1 * s, y1 * s, x2 * s, y2 * s, 5 * s, (255, 214, 64), 0.95)
+        c.line(x1 * s, y1 * sy, x2 * s, y2 * sy, 5 * s, (255, 214, 64), 0.95)
     hx, hy = pts[-1]
     c.polygon([P(hx - 8, hy + 4), P(hx + 1, hy - 10), P(hx + 8, hy + 6)], (255, 214, 64))
 
@@ -165,13 +169,13 @@ def draw(width, height):
     c.polygon([P(78, 164), P(108, 148), P(118, 158), P(88, 176)], shade(light, 0.95))
     # The zipper down the front.
     zx1, zy1, zx2, zy2 = 48, 157, 48, 207
-    c.line(zx1 * s, zy1 * s, zx2 * s, zy2 * s, 4 * s, (70, 70, 80))
+    c.line(zx1 * s, zy1 * sy, zx2 * s, zy2 * sy, 4 * s, (70, 70, 80))
     for k in range(12):
         y = zy1 + 2 + k * 4
         off = -2.4 if k % 2 else 2.4
-        c.line((zx1 + off) * s, y * s, zx1 * s, y * s, 2.2 * s, (200, 200, 210))
+        c.line((zx1 + off) * s, y * sy, zx1 * s, y * sy, 2.2 * s, (200, 200, 210))
     c.polygon([P(44, 176), P(52, 176), P(53, 190), P(43, 190)], (230, 230, 236))
-    c.disc(48 * s, 186 * s, 1.8 * s, (70, 70, 80))
+    c.disc(48 * s, 186 * sy, 1.8 * s, (70, 70, 80))
 
     # A little sparkle.
     for x, y, r in ((22, 30, 3.0), (100, 70, 2.2), (16, 96, 1.6)):
