@@ -20,6 +20,8 @@
 //                       caption holds CAPTION (as a user would, meanwhile)
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
+//   copytree FROM TO    copies the folder FROM with all below it to TO:
+//                       "copytree yes|no"
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -282,6 +284,29 @@ void shot(const std::wstring& path)
     ReleaseDC(nullptr, screen);
 }
 
+// A copy of a folder's whole tree (a fake setup's way of showing what it
+// was given); false when any part could not be copied.
+bool copyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copyTree(from + L"\\" + name, to + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return ok;
+}
+
 void link(const std::wstring& name, const std::wstring& target)
 {
     // Not in XP's kernel32.
@@ -368,6 +393,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
             i += 2;
         } else if (action == L"link" && i + 2 < argc) {
             link(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (action == L"copytree" && i + 2 < argc) {
+            result(copyTree(argv[i + 1], argv[i + 2]) ? L"copytree yes" : L"copytree no");
             i += 2;
         } else if (action == L"exists" && hasValue) {
             result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"

@@ -8,6 +8,8 @@ namespace {
 const DWORD kSettleMs = 200;
 // A program that does not pump messages must not stall the robot for long.
 const UINT kReplyMs = 1000;
+// A sent click waits this long for its handler.
+const UINT kSendMs = 60000;
 const size_t kMaxText = 65536;
 
 std::wstring number(long value)
@@ -88,7 +90,10 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     if (script.rules.empty())
         return L"\"" + keyword + L"\" outside a rule (\"window\" begins one)";
     RobotRule& rule = script.rules.back();
-    bool answered = !rule.steps.empty() && isAnswer(rule.steps.back().kind);
+    // A press may be followed by more steps for the same window (the next
+    // page of a wizard); after close or leave the window is done.
+    bool answered = !rule.steps.empty() &&
+                    (rule.steps.back().kind == RobotStep::Close || rule.steps.back().kind == RobotStep::Leave);
 
     if (keyword == L"class" || keyword == L"caption" || keyword == L"text") {
         if (argument.empty())
@@ -109,7 +114,7 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     RobotStep step{RobotStep::Leave, 0, std::wstring()};
     std::wstring rest;
     if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press" ||
-        keyword == L"await") {
+        keyword == L"await" || keyword == L"send") {
         if (!parseId(argument, step.id, rest))
             return L"\"" + keyword + L"\" needs a control id (0 to 65535)";
         if (keyword != L"set" && keyword != L"await" && !rest.empty())
@@ -118,6 +123,7 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
                     : keyword == L"check"   ? RobotStep::Check
                     : keyword == L"uncheck" ? RobotStep::Uncheck
                     : keyword == L"await"   ? RobotStep::Await
+                    : keyword == L"send"    ? RobotStep::Send
                                             : RobotStep::Press;
         step.text = rest;
     } else if (keyword == L"snap") {
@@ -590,6 +596,23 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         return true;
     case RobotStep::Leave:
         return true;
+    case RobotStep::Send: {
+        // A click whose handling is over when the step ends, so that the
+        // steps behind it see what it did.
+        control = findControl(window, step.id);
+        if (!control || !canPress(control)) {
+            if (!watched.waitReported)
+                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
+                           ",\"rule\":" + jsonNumber(rule) + id);
+            watched.waitReported = true;
+            return false;
+        }
+        DWORD_PTR result = 0;
+        BOOL answered = SendMessageTimeoutW(GetParent(control), WM_COMMAND, MAKEWPARAM(step.id, BN_CLICKED),
+                                            reinterpret_cast<LPARAM>(control), SMTO_NORMAL, kSendMs, &result) != 0;
+        log_.write(head + ",\"do\":\"send\"" + id + (answered ? "" : ",\"timeout\":true"));
+        return true;
+    }
     case RobotStep::Await: {
         bool answering = true;
         control = findControl(window, step.id);
