@@ -272,7 +272,7 @@ def case_snapshot(t):
         "window",
         "caption Fake Dialog",
         "set 101 C:\\Snap",
-        "await 101 Snap",
+        "await-id 101 Snap",
         "snap filled",
         "shot " + winpath(picture),
         "press 1",
@@ -285,7 +285,7 @@ def case_snapshot(t):
     t.equal(rc, 3, "exit code (output %r)" % output)
     log = t.log()
     actions = [a["do"] for a in events(log, "action")]
-    t.equal(actions, ["set", "await", "snap", "shot", "press", "press"], "actions")
+    t.equal(actions, ["set", "await-id", "snap", "shot", "press", "press"], "actions")
     snaps = [a for a in events(log, "action") if a["do"] == "snap"]
     if t.expect(len(snaps) == 1, "one snap"):
         t.equal(snaps[0]["label"], "filled", "snap label")

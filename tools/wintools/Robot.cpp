@@ -114,15 +114,15 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     RobotStep step{RobotStep::Leave, 0, std::wstring()};
     std::wstring rest;
     if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press" ||
-        keyword == L"await" || keyword == L"send") {
+        keyword == L"await-id" || keyword == L"send") {
         if (!parseId(argument, step.id, rest))
             return L"\"" + keyword + L"\" needs a control id (0 to 65535)";
-        if (keyword != L"set" && keyword != L"await" && !rest.empty())
+        if (keyword != L"set" && keyword != L"await-id" && !rest.empty())
             return L"\"" + keyword + L"\" takes only a control id";
         step.kind = keyword == L"set"       ? RobotStep::Set
                     : keyword == L"check"   ? RobotStep::Check
                     : keyword == L"uncheck" ? RobotStep::Uncheck
-                    : keyword == L"await"   ? RobotStep::Await
+                    : keyword == L"await-id" ? RobotStep::AwaitId
                     : keyword == L"send"    ? RobotStep::Send
                                             : RobotStep::Press;
         step.text = rest;
@@ -613,7 +613,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         log_.write(head + ",\"do\":\"send\"" + id + (answered ? "" : ",\"timeout\":true"));
         return true;
     }
-    case RobotStep::Await: {
+    case RobotStep::AwaitId: {
         bool answering = true;
         control = findControl(window, step.id);
         if (!control || !IsWindowVisible(control) ||
@@ -624,7 +624,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
             watched.waitReported = true;
             return false;
         }
-        log_.write(head + ",\"do\":\"await\"" + id);
+        log_.write(head + ",\"do\":\"await-id\"" + id);
         return true;
     }
     case RobotStep::Snap:
