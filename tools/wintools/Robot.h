@@ -15,7 +15,7 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, AwaitId, Snap, Shot, Send } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, AwaitId, Snap, Shot, Send } kind;
     int id;
     std::wstring text;
 };
