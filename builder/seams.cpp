@@ -34,16 +34,6 @@ bool create_start_menu_folder()
     return false;
 }
 
-int read_common_controls_version()
-{
-    return 0;
-}
-
-bool activate_other_instance(const QlStr&)
-{
-    return false;
-}
-
 QlStr read_main_archiver_exe_setting()
 {
     return QlStr();
@@ -55,18 +45,6 @@ bool main_archiver_passes_version_test()
 }
 
 void write_main_archiver_exe_setting(const QlStr&)
-{
-}
-
-void register_meter_class(HINSTANCE)
-{
-}
-
-void help_start(const QlStr&)
-{
-}
-
-void help_stop()
 {
 }
 
