@@ -3,12 +3,6 @@
 
 #include "builder/ui/msgsink.h"
 
-int run_wizard()
-{
-    message_box_id(kMsgWizardNotYet, load_message(kMsgWizardNotYet), MB_OK | MB_ICONINFORMATION);
-    return 0;
-}
-
 int run_uninstall(const QlStr& caption)
 {
     sink_message_box(kMsgUninstallNotYet, nullptr, load_message(kMsgUninstallNotYet), caption,

@@ -8,14 +8,11 @@
 #include "common/QlString.h"
 
 // "Not yet" messages of the seams.
-const int kMsgWizardNotYet = 9000;
 const int kMsgBuildNotYet = 9001;
 const int kMsgUninstallNotYet = 9002;
 const int kMsgPostInstallNotYet = 9003;
 const int kMsgSettingsReportNotYet = 9004;
 
-// The wizard; answers 1 when it built a file, 0 when it was left without one.
-int run_wizard();
 // The build: 1 when the file was made, 0 on failure or cancel.
 int build_sfx_guarded(HWND wizard);
 // "-uninstall": the uninstall step's result.

@@ -21,6 +21,7 @@
 #include "builder/ui/help.h"
 #include "builder/ui/meter.h"
 #include "builder/ui/msgsink.h"
+#include "builder/ui/wiz.h"
 #include "builder/ui/wizcheck.h"
 #include "common/QlCmdl.h"
 #include "common/QlGutz.h"

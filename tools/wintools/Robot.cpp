@@ -704,6 +704,10 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
             watched.waitReported = true;
             return false;
         }
+        // The page may still be being built: the program answers a sent
+        // message only once it reads its messages again.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendMs, &result);
         log_.write(head + ",\"do\":\"await-id\"" + id);
         return true;
     }
