@@ -18,6 +18,10 @@
 //                       is held (others may only read it)
 //   click CAPTION ID    clicks button ID of the top-level window whose
 //                       caption holds CAPTION (as a user would, meanwhile)
+//   handover CAPTION W NAME  posts message 0x7E8 (wParam W, a global atom
+//                       holding NAME) to that window, as the main archiver
+//                       hands the wizard a Zip file: "handover" or
+//                       "handover missing"
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
 //   copytree FROM TO    copies the folder FROM with all below it to TO:
@@ -191,6 +195,16 @@ void click(const std::wstring& caption, int id)
     result(button ? L"click" : L"click missing");
     if (button)
         PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+void handOver(const std::wstring& caption, int wparam, const std::wstring& name)
+{
+    ClickTarget target = {caption, nullptr};
+    EnumWindows(findCaption, reinterpret_cast<LPARAM>(&target));
+    ATOM atom = target.found ? GlobalAddAtomW(name.c_str()) : 0;
+    result(atom ? L"handover" : L"handover missing");
+    if (atom)
+        PostMessageW(target.found, 0x7E8, (WPARAM)wparam, atom);
 }
 
 struct WindowQuery {
@@ -391,6 +405,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"click" && i + 2 < argc) {
             click(argv[i + 1], _wtoi(argv[i + 2]));
             i += 2;
+        } else if (action == L"handover" && i + 3 < argc) {
+            handOver(argv[i + 1], _wtoi(argv[i + 2]), argv[i + 3]);
+            i += 3;
         } else if (action == L"link" && i + 2 < argc) {
             link(argv[i + 1], argv[i + 2]);
             i += 2;
