@@ -28,6 +28,8 @@ import bmppng  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "builder"))
 from buildertest import unescape  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 RUN_DEADLINE = 240
 BUILT, NOTHING_BUILT = 1, 0
@@ -255,9 +257,8 @@ class Session:
                    self.path("script.txt"), "-log", log]
         for name, value in variables.items():
             options += ["-env", "%s=%s" % (name, value)]
-        run = subprocess.run([self.args.wine, self.args.launcher] + options + ["--", winpath(self.path("dist",
-                             "qlxtra32.exe"))], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE + 60)
+        run = launch(self.args.wine, self.args.launcher, options + ["--", winpath(self.path("dist", "qlxtra32.exe"))],
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
         records = []
         if os.path.exists(log):
             with open(log, encoding="utf-8") as f:
