@@ -27,7 +27,12 @@ bool g_buildRunning = false;
 
 bool common(HWND frame, UINT message, WPARAM wparam, LPARAM lparam, WizPage page)
 {
-    return page_common_handler(frame, message, wparam, lparam, page);
+    return dialog_common_handler(frame, message, wparam, lparam, wiz_help_id(page));
+}
+
+bool is_click(WPARAM wparam)
+{
+    return HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED;
 }
 
 QlStr yes_no(bool on)
@@ -52,7 +57,11 @@ QlStr run_as_name()
 
 WizPage summary_back()
 {
-    return wiz_back_page(WizPage::Generic, wizard_route());
+    WizRoute r;
+    r.installation = g_options.installation_mode;
+    r.spanning = g_options.spanning;
+    r.nt_family = g_os.nt_family;
+    return wiz_back_page(WizPage::Generic, r);
 }
 
 // Pumps the window messages until the tick count reaches the deadline.
