@@ -3,6 +3,7 @@
 
 #include <cwchar>
 
+#include "common/DlgFont.h"
 #include "common/QlHooks.h"
 
 namespace {
@@ -86,11 +87,7 @@ HFONT select_meter_font(HDC context, HFONT old, bool select)
             DeleteObject(font);
         return nullptr;
     }
-    HDC display = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
-    int pixels = display ? GetDeviceCaps(display, LOGPIXELSY) : 96;
-    if (display)
-        DeleteDC(display);
-    HFONT font = CreateFontW(-(pixels * 6 / 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    HFONT font = CreateFontW(-(qlDlgScreenPixelsPerInch() * 6 / 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Helv");
     return static_cast<HFONT>(SelectObject(context, font));

@@ -51,15 +51,27 @@ private:
     HWND window_;
 };
 
+// The builder's main window for a test: a message-only window, so that the
+// instance marker it gets is seen by no builder of the other tests (a
+// second builder looks for the marker among the top-level windows).
 class MainWindowScope {
 public:
-    explicit MainWindowScope(HWND window) { set_main_window(window); }
+    MainWindowScope()
+    {
+        window_ = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module(), nullptr);
+        set_main_window(window_);
+    }
     ~MainWindowScope()
     {
         while (is_busy())
             end_busy();
         set_main_window(nullptr);
+        DestroyWindow(window_);
     }
+    HWND get() const { return window_; }
+
+private:
+    HWND window_;
 };
 
 ULONG_PTR marker_of(HWND window)
@@ -107,14 +119,21 @@ std::string narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
+// A 200 x 20 meter at 10, 10 of parent.
+HWND new_meter(HWND parent)
+{
+    register_meter_class(module());
+    return CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent, nullptr,
+                           module(), nullptr);
+}
+
 }  // namespace
 
 TEST(Meter, MessagesAndWordsHoldTotalAndDone)
 {
-    register_meter_class(module());
     TestWindow parent;
-    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
-                                 nullptr, module(), nullptr);
+    ASSERT_NE(nullptr, parent.get());
+    HWND meter = new_meter(parent.get());
     ASSERT_NE(nullptr, meter);
     // A new meter shows 50 of 100.
     EXPECT_EQ(100, SendMessageW(meter, kMeterGetTotal, 0, 0));
@@ -134,10 +153,9 @@ TEST(Meter, MessagesAndWordsHoldTotalAndDone)
 
 TEST(Meter, PaintsTheDonePartInTheHighlightColour)
 {
-    register_meter_class(module());
     TestWindow parent;
-    HWND meter = CreateWindowExW(0, kMeterClass, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, parent.get(),
-                                 nullptr, module(), nullptr);
+    ASSERT_NE(nullptr, parent.get());
+    HWND meter = new_meter(parent.get());
     ASSERT_NE(nullptr, meter);
     const COLORREF done = GetSysColor(COLOR_HIGHLIGHT);
     const COLORREF rest = GetSysColor(COLOR_HIGHLIGHTTEXT);
@@ -168,8 +186,8 @@ TEST(Meter, PaintsTheDonePartInTheHighlightColour)
 
 TEST(Busy, MarkerCountAndModalDialogs)
 {
-    TestWindow main;
-    MainWindowScope scope(main.get());
+    MainWindowScope main;
+    ASSERT_NE(nullptr, main.get());
     dialog_services_start();
     end_busy();
     EXPECT_EQ(2u, marker_of(main.get())) << "idle";
@@ -211,6 +229,7 @@ TEST(Busy, MarkerCountAndModalDialogs)
 TEST(Busy, SetBusySubclassesEachChildOnceAndRestoresIt)
 {
     TestWindow parent;
+    ASSERT_NE(nullptr, parent.get());
     HWND a = CreateWindowExW(0, L"BUTTON", L"a", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent.get(), nullptr,
                              module(), nullptr);
     HWND b = CreateWindowExW(0, L"EDIT", L"b", WS_CHILD | WS_VISIBLE, 60, 0, 50, 20, parent.get(), nullptr,
@@ -264,6 +283,7 @@ TEST(Help, RequestsReachTheHelpControlWithTheFileAndId)
     const QlStr file(L"C:\\Program Files\\Quolla\\quollase.chm");
     help_start(file);
     TestWindow owner;
+    ASSERT_NE(nullptr, owner.get());
     qlTakeHookReports();
 
     EXPECT_FALSE(dialog_common_handler(owner.get(), WM_HELP, 0, 0, kQlDlgNoHelp)) << "0xFFFF: the dialog's own";
@@ -298,8 +318,8 @@ TEST(Help, RequestsReachTheHelpControlWithTheFileAndId)
 
 TEST(Help, F1InAMenuIsPostedToTheMainWindow)
 {
-    TestWindow main;
-    MainWindowScope scope(main.get());
+    MainWindowScope main;
+    ASSERT_NE(nullptr, main.get());
     MSG key = {};
     key.hwnd = main.get();
     key.message = WM_KEYDOWN;

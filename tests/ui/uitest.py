@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 import zipfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import KILLED, end_code, launch  # noqa: E402
 
 RUN_DEADLINE = 120
 BUILT, BUILD_FAILED = 1, 2
@@ -63,7 +65,7 @@ def dialog_cases():
         # F1 goes in as a keystroke; the stand-in's viewer shows that it
         # arrived before the dialog is answered.
         Dialog("F1 and Help in a dialog", "confirm",
-               "window\ntext InstallShield\nkey 112\nawait Help stand-in 894\npress 9\npress 26003\n",
+               "window\ntext InstallShield\ntype 112\nawait Help stand-in 894\npress 9\npress 26003\n",
                ["confirm 26003"], help_ids=[IDH_DIALOG_TYPE2, IDH_DIALOG_TYPE2], focus=True),
         Dialog("Help button of a message box", "box",
                "window\ntext test it now\npress 9\nawait Help stand-in 896\npress 7\n", ["box 7"],
@@ -112,27 +114,22 @@ class Runner:
         env.update(values)
         return env
 
-    def launch(self, folder, script, hook_env, timeout=RUN_DEADLINE):
-        """The builder under the robot: (exit code, records of the run log)."""
+    def launch(self, folder, script, hook_env, timeout=RUN_DEADLINE, args=()):
+        """The builder under the robot: (exit code, records of the run log, output)."""
         script_path = os.path.join(folder, "script.txt")
         with open(script_path, "w") as f:
             f.write("default leave\n" + script)
         log = os.path.join(folder, "run.jsonl")
-        command = [self.args.wine, self.args.launcher, "-timeout", str(timeout), "-script", script_path,
-                   "-log", log, "-dir", folder]
+        options = ["-timeout", str(timeout), "-script", script_path, "-log", log, "-dir", folder]
         for name, value in hook_env.items():
-            command += ["-env", "%s=%s" % (name, value)]
-        run = subprocess.run(command + ["--", self.builder], env=self.env(), stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, timeout=timeout + 60)
+            options += ["-env", "%s=%s" % (name, value)]
+        run = launch(self.args.wine, self.args.launcher, options + ["--", self.builder] + list(args),
+                     env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout + 60)
         records = []
         if os.path.exists(log):
             with open(log, encoding="utf-8") as f:
                 records = [json.loads(line) for line in f if line.strip()]
-        # The launcher's record of the builder's own ending; the emulator may
-        # still kill the launcher while Wine tears it down.
-        ends = [r["code"] for r in records if r["event"] == "end"]
-        code = ends[-1] if ends else run.returncode
-        return code, records, run.stdout.decode("utf-8", "replace")
+        return run.returncode, records, run.stdout.decode("utf-8", "replace")
 
     def dialog(self, case):
         folder = self.folder(case.name)
@@ -184,8 +181,10 @@ class Runner:
         # running side by side in this Wine session, neither see the first
         # nor are seen by the second.
         desktop = ["-desktop", "qlinstance-" + state]
+        first_log = os.path.join(folder, "first.jsonl")
         first = subprocess.Popen(
-            [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-dir", folder] + desktop +
+            [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-dir", folder, "-log", first_log] +
+            desktop +
             ["-env", "QL_TEST_DIALOG=main:" + state, "-env", "QL_TEST_RESULT=" + winpath(first_result),
              "--", self.builder], env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         faults = []
@@ -199,11 +198,11 @@ class Runner:
                 time.sleep(0.1)
             zip_name = winpath(os.path.join(folder, "hand over.zip"))
             log = os.path.join(folder, "second.log")
-            second = subprocess.run([self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE),
-                                     "-dir", folder] + desktop + ["-env", "QL_MESSAGE_LOG=" + winpath(log),
-                                     "--", self.builder, zip_name],
-                                    env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                    timeout=RUN_DEADLINE + 60)
+            second = launch(self.args.wine, self.args.launcher,
+                            ["-timeout", str(RUN_DEADLINE), "-dir", folder] + desktop +
+                            ["-env", "QL_MESSAGE_LOG=" + winpath(log), "--", self.builder, zip_name],
+                            env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            timeout=RUN_DEADLINE + 60)
             shown = [int(line.split("\t")[0]) for line in read_lines(log)]
             if second.returncode != 0:
                 faults.append("second builder ended with %d" % second.returncode)
@@ -214,13 +213,16 @@ class Runner:
                 with open(first_result + ".stop", "w"):
                     pass
             first.wait(timeout=RUN_DEADLINE)
+            first_code = first.returncode
+            if first_code in KILLED and end_code(first_log) is not None:
+                first_code = end_code(first_log)
             got = read_lines(first_result)
             wanted = {"idle": ["ready", 'handed 1 "%s"' % zip_name],
                       "busy": ["ready"], "dialog": ["ready", "confirm 0"]}[state]
             if got != wanted:
                 faults.append("first builder %r, wanted %r" % (got, wanted))
-            if first.returncode != 0:
-                faults.append("first builder ended with %d" % first.returncode)
+            if first_code != 0:
+                faults.append("first builder ended with %d" % first_code)
         finally:
             if first.poll() is None:
                 first.kill()
@@ -248,12 +250,12 @@ class Runner:
             os.remove(result)
         if page:
             env = dict(env, QL_TEST_DIALOG="build-page:" + winpath(zip_path), QL_TEST_RESULT=winpath(result))
-        run = subprocess.run([self.args.wine, self.builder] + ([] if page else [winpath(zip_path), "-y"]),
-                             env=self.env(QL_MESSAGE_LOG=winpath(log), **env), cwd=folder,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
+        code, _, _ = self.launch(folder, "", dict(env, QL_MESSAGE_LOG=winpath(log)),
+                                 args=[] if page else [winpath(zip_path), "-y"])
         shown = [int(line.split("\t")[0]) for line in read_lines(log)]
-        after = sorted(n for n in os.listdir(folder) if n != "messages.log")
-        return run.returncode, shown, before, after, read_lines(result)
+        # The run's own files aside: the messages, the robot's script and log.
+        after = sorted(n for n in os.listdir(folder) if n not in ("messages.log", "script.txt", "run.jsonl"))
+        return code, shown, before, after, read_lines(result)
 
     def cancel(self, which):
         faults = []
