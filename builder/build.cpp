@@ -138,6 +138,7 @@ ZipScanResult scan_open_file(File& file, const std::wstring& shown_name)
     settings.is_dos_name = name_is_dos;
     settings.work = work.data();
     settings.work_size = kWorkSize;
+    settings.per_record = process_pending_messages;
     ZipScanResult result;
     FileScanInput input(file);
     ZipScanFault fault = scan_zip_archive(input, settings, &result);
@@ -150,9 +151,56 @@ ZipScanResult scan_open_file(File& file, const std::wstring& shown_name)
 
 ZipScanResult g_scan;
 bool g_encryptionNoticeShown = false;
+// The wizard's check of a Zip file is running: it fills in a default setup
+// command and asks no InstallShield question.
+bool g_quietCheck = false;
+// The user agreed in the wizard to replace the existing output.
+bool g_replaceConfirmed = false;
 
-// The name checks, the scan and the questions; true means "go on".
-bool check_zip_and_target(const std::wstring& zip_name)
+}  // namespace
+
+bool is_file_locked(const std::wstring& path)
+{
+    if (!exists(path))
+        return false;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(h);
+    return false;
+}
+
+void reset_scan_flags()
+{
+    g_scan.has_encrypted_entries = false;
+    g_scan.has_long_names = false;
+    g_scan.has_isdel_entry = false;
+    g_scan.has_setup_ins_entry = false;
+    g_replaceConfirmed = false;
+    g_encryptionNoticeShown = false;
+}
+
+void clear_zip_and_exe_names()
+{
+    g_options.zip_name.Clear();
+    g_options.output_name.Clear();
+    g_scan = ZipScanResult();
+    g_featureMask = 0;
+    g_options.encrypted_entries = false;
+    g_settings.names_not_83 = false;
+    g_replaceConfirmed = false;
+    g_encryptionNoticeShown = false;
+}
+
+bool zip_has_isdel_entry()
+{
+    return g_scan.has_isdel_entry;
+}
+
+// The name checks, the scan and the questions; true means "go on". The
+// wizard asks interactively: an existing output is confirmed once and kept
+// until the build, which deletes it.
+bool check_zip_and_target(const std::wstring& zip_name, bool interactive)
 {
     if (zip_name.empty() || !QlStr(zip_name.c_str()).IsValidPath())
         refuse(kMsgZipName);
@@ -162,6 +210,11 @@ bool check_zip_and_target(const std::wstring& zip_name)
         zip += L".zip";
     else if (_wcsicmp(extension.c_str(), L"zip") != 0 && _wcsicmp(extension.c_str(), L"zipx") != 0)
         refuse(kMsgExtension);
+    // A name typed in the wizard may be relative to the current folder.
+    wchar_t full[1024];
+    DWORD n = GetFullPathNameW(zip.c_str(), 1024, full, nullptr);
+    if (n > 0 && n < 1024)
+        zip.assign(full, n);
     if (!exists(zip)) {
         show_error_format(kMsgZipNotFound, zip.c_str());
         g_options.zip_name.Clear();
@@ -182,12 +235,15 @@ bool check_zip_and_target(const std::wstring& zip_name)
     if (!file.open())
         refuse(kMsgOpenZip);
     ZipScanResult scan = scan_open_file(file, zip);
+    file.close();
     g_scan = scan;
     g_featureMask |= scan.feature_mask;
     g_options.encrypted_entries = scan.has_encrypted_entries;
     g_settings.names_not_83 = scan.has_long_names;
+    if (g_quietCheck && !g_options.command.HasText() && scan.setup_entry[0] != 0)
+        g_options.command = QlStr(QL(".\\")) + QlStr(scan.setup_entry);
 
-    if (g_options.installation_mode && scan.has_setup_ins_entry && !scan.has_isdel_entry &&
+    if (!g_quietCheck && g_options.installation_mode && scan.has_setup_ins_entry && !scan.has_isdel_entry &&
         message_box_id(kMsgInstallShield, load_message(kMsgInstallShield),
                        MB_YESNO | MB_DEFBUTTON2 | MB_ICONERROR) != IDYES)
         return false;
@@ -196,16 +252,48 @@ bool check_zip_and_target(const std::wstring& zip_name)
         message_box_id(kMsgEncrypted, load_message(kMsgEncrypted), MB_OK | MB_ICONINFORMATION);
     }
     std::wstring output = wide(g_options.output_name);
-    if (exists(output) && !g_settings.prompts_off &&
-        message_box_id(kMsgReplace, format_message(kMsgReplace, output.c_str()),
-                       MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return false;
+    if (exists(output) && (interactive || (!g_replaceConfirmed && !g_settings.prompts_off))) {
+        if (interactive) {
+            if (g_options.spanning)
+                return true;
+            if (message_box_id(kMsgReplaceWizard, format_message(kMsgReplaceWizard, output.c_str()),
+                               MB_YESNO | MB_ICONQUESTION) != IDYES)
+                return false;
+            if (is_file_locked(output)) {
+                sink_message_box(kMsgOutputInUse, nullptr, format_message(kMsgOutputInUse, output.c_str()),
+                                 QlStr(), MB_OK);
+                return false;
+            }
+            g_replaceConfirmed = true;
+            return true;
+        }
+        if (message_box_id(kMsgReplace, format_message(kMsgReplace, output.c_str()),
+                           MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return false;
+    }
     if (!delete_retrying(output)) {
         show_error_id(kMsgRemoveExe);
         return false;
     }
     return true;
 }
+
+bool validate_zip_quietly(const QlStr& zip_name)
+{
+    g_quietCheck = true;
+    reset_scan_flags();
+    bool ok = false;
+    try {
+        ok = check_zip_and_target(wide(zip_name), true);
+    } catch (...) {
+        clear_zip_and_exe_names();
+        ok = false;
+    }
+    g_quietCheck = false;
+    return ok;
+}
+
+namespace {
 
 bool test_zip_with_helper(const std::wstring& zip)
 {
@@ -619,7 +707,7 @@ int build_sfx(HWND wizard)
     g_featureMask = 0;
     if (g_helper == nullptr)
         return 0;
-    if (!check_zip_and_target(wide(g_options.zip_name)))
+    if (!check_zip_and_target(wide(g_options.zip_name), false))
         return 0;
     std::wstring zip = wide(g_options.zip_name);
     std::wstring output = wide(g_options.output_name);

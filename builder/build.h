@@ -15,6 +15,22 @@
 int build_sfx_guarded(HWND wizard);
 int build_sfx(HWND wizard);
 
+// The checks of the Zip and output names with the scan (true: go on); a
+// refusal shows its message and throws the integer 2. Interactive (the
+// wizard): an existing output is confirmed (4310) and kept for the build.
+bool check_zip_and_target(const std::wstring& zip_name, bool interactive);
+// The wizard's check of a Zip file: the scan flags reset, a default setup
+// command from a "setup.exe" or "install.exe" entry, no exception; false
+// (names cleared) when the file is refused.
+bool validate_zip_quietly(const QlStr& zip_name);
+void reset_scan_flags();
+// The Zip and output names and the scan's findings, for a new pass.
+void clear_zip_and_exe_names();
+// The last scan saw "_isdel.exe".
+bool zip_has_isdel_entry();
+// The file exists and cannot be opened for writing without sharing.
+bool is_file_locked(const std::wstring& path);
+
 // The eight texts of the configuration block and the header flags that the
 // command decides (command split, "inf"), from the option record.
 SfxConfigBlock assemble_config_texts(const SfxOptions& options, const SfxBuildSettings& settings,
@@ -40,6 +56,8 @@ enum BuildMessage {
     kMsgZipNotFound = 1040,
     kMsgOpenZip = 1043,
     kMsgReplace = 1045,
+    kMsgReplaceWizard = 4310,
+    kMsgOutputInUse = 4320,
     kMsgRemoveExe = 1046,
     kMsgOpenExe = 1047,
     kMsgOldHeader = 1051,

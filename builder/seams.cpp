@@ -35,12 +35,6 @@ bool explorer_shows_full_path()
 
 }  // namespace
 
-int run_wizard()
-{
-    message_box_id(kMsgWizardNotYet, load_message(kMsgWizardNotYet), MB_OK | MB_ICONINFORMATION);
-    return 0;
-}
-
 bool delete_start_menu_shortcut()
 {
     QlStr name = load_message(kMsgStartMenuShortcut);

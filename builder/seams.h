@@ -8,11 +8,8 @@
 #include "common/QlString.h"
 
 // "Not yet" messages of the seams.
-const int kMsgWizardNotYet = 9000;
 const int kMsgBuildNotYet = 9001;
 
-// The wizard; answers 1 when it built a file, 0 when it was left without one.
-int run_wizard();
 // The build: 1 when the file was made, 0 on failure or cancel.
 int build_sfx_guarded(HWND wizard);
 // "-uninstall": the uninstall step's result.
@@ -25,9 +22,6 @@ bool write_settings_report();
 // "-setupSM": the Start-menu folder with its two shortcuts; true when made
 // (else its message was shown).
 bool create_start_menu_folder();
-// The wizard's command check for an installation command; false when it
-// showed its message.
-bool check_setup_command(const QlStr& command);
 // The main archiver's make-executable setting, and writing it.
 QlStr read_main_archiver_exe_setting();
 bool main_archiver_passes_version_test();

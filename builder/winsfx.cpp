@@ -22,6 +22,8 @@
 #include "builder/ui/help.h"
 #include "builder/ui/meter.h"
 #include "builder/ui/msgsink.h"
+#include "builder/ui/wiz.h"
+#include "builder/ui/wizcheck.h"
 #include "common/QlCmdl.h"
 #include "common/QlGutz.h"
 #include "common/QlHooks.h"
@@ -75,6 +77,8 @@ void drain_string_pool()
     qlGutzFreePool();
 }
 
+}  // namespace
+
 // Writes the option record for tests: QL_OPTIONS_DUMP=<file> names a file
 // that gets one "name=value" line per field (UTF-8), rewritten at each stage
 // of the start-up that changes the record.
@@ -105,6 +109,7 @@ void dump_options_if_asked(const wchar_t* stage, int result)
     const SfxOptions& o = g_options;
     const SfxBuildSettings& s = g_settings;
     text("zip_name", o.zip_name);
+    text("output_name", o.output_name);
     text("default_folder", o.default_folder);
     text("greeting_file", o.greeting_file);
     text("greeting_text", o.greeting_text);
@@ -152,8 +157,6 @@ void dump_options_if_asked(const wchar_t* stage, int result)
     flag("from_command_line", s.from_command_line);
     fclose(file);
 }
-
-}  // namespace
 
 HelperLibrary* g_helper = nullptr;
 
@@ -262,7 +265,7 @@ bool check_mode()
         }
         return true;
     }
-    if (g_options.command.HasText() && !check_setup_command(g_options.command))
+    if (g_options.command.HasText() && check_command())
         return false;
     if (g_settings.wait_on && !g_options.wait_name.HasText())
         g_options.wait_name = QL("_ISDEL");

@@ -28,6 +28,9 @@ char wchar_to_ansi(wchar_t unit);
 HWND get_owner_window(bool last_popup);
 int record_builder_version();
 void register_with_main_archiver();
+// For tests: QL_OPTIONS_DUMP=<file> names a file that gets the option record
+// as "name=value" lines (UTF-8), rewritten at each stage that changes it.
+void dump_options_if_asked(const wchar_t* stage, int result);
 
 // The helper library's entry points, bound at start-up.
 struct HelperLibrary {

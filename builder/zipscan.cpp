@@ -82,6 +82,8 @@ public:
             uint8_t sig[4];
             if (!read_exact(m_in, sig, 4))
                 return kZipScanReadError;
+            if (m_settings.per_record)
+                m_settings.per_record();
             switch (zip_get32(sig)) {
             case kZipLocalSig:
                 if (ZipScanFault f = local_header())

@@ -51,6 +51,8 @@ struct ZipScanSettings {
     // The work buffer through which a deferred size is searched.
     uint8_t* work = nullptr;
     uint32_t work_size = 0;
+    // Called once per record, so that a window stays live during a long scan.
+    void (*per_record)() = nullptr;
 };
 
 struct ZipScanResult {

@@ -50,6 +50,8 @@ function(ql_add_wine_test target)
   if(T_GUI)
     set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK desktop)
   endif()
+  # For further properties of the program's tests.
+  set(${target}_TESTS ${tests} PARENT_SCOPE)
 endfunction()
 
 # ql_add_generated_cases(target generator [depends...]): runs a fixture

@@ -18,6 +18,10 @@
 //                       is held (others may only read it)
 //   click CAPTION ID    clicks button ID of the top-level window whose
 //                       caption holds CAPTION (as a user would, meanwhile)
+//   handover CAPTION W NAME  posts message 0x7E8 (wParam W, a global atom
+//                       holding NAME) to that window, as the main archiver
+//                       hands the wizard a Zip file: "handover" or
+//                       "handover missing"
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
 //   window CLASS CAPTION PROP STOPFILE
@@ -26,6 +30,8 @@
 //                       window property PROP set to 2; "window" once it is
 //                       shown. It stays until STOPFILE exists (two minutes at
 //                       most): a program of that class is running meanwhile
+//   copytree FROM TO    copies the folder FROM with all below it to TO:
+//                       "copytree yes|no"
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -156,6 +162,16 @@ void click(const std::wstring& caption, int id)
         PostMessageW(button, BM_CLICK, 0, 0);
 }
 
+void handOver(const std::wstring& caption, int wparam, const std::wstring& name)
+{
+    ClickTarget target = {caption, nullptr};
+    EnumWindows(findCaption, reinterpret_cast<LPARAM>(&target));
+    ATOM atom = target.found ? GlobalAddAtomW(name.c_str()) : 0;
+    result(atom ? L"handover" : L"handover missing");
+    if (atom)
+        PostMessageW(target.found, 0x7E8, (WPARAM)wparam, atom);
+}
+
 struct WindowQuery {
     std::wstring caption;
     bool exact;
@@ -245,6 +261,29 @@ void shot(const std::wstring& path)
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+}
+
+// A copy of a folder's whole tree (a fake setup's way of showing what it
+// was given); false when any part could not be copied.
+bool copyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copyTree(from + L"\\" + name, to + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return ok;
 }
 
 void link(const std::wstring& name, const std::wstring& target)
@@ -363,8 +402,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"click" && i + 2 < argc) {
             click(argv[i + 1], _wtoi(argv[i + 2]));
             i += 2;
+        } else if (action == L"handover" && i + 3 < argc) {
+            handOver(argv[i + 1], _wtoi(argv[i + 2]), argv[i + 3]);
+            i += 3;
         } else if (action == L"link" && i + 2 < argc) {
             link(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (action == L"copytree" && i + 2 < argc) {
+            result(copyTree(argv[i + 1], argv[i + 2]) ? L"copytree yes" : L"copytree no");
             i += 2;
         } else if (action == L"exists" && hasValue) {
             result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"

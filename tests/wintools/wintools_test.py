@@ -2,12 +2,13 @@
 """Tests of the launcher and its robot, run natively; the launcher runs under Wine.
 
 usage: wintools_test.py CASE --wine QL_WINE --launcher QLLAUNCH --fake QLFAKE --work DIR
-CASE is one of cmdline, errors, grandchild, deadline, messagebox, dialog.
+CASE is one of cmdline, errors, grandchild, deadline, messagebox, dialog, snapshot.
 """
 import argparse
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
@@ -262,6 +263,47 @@ def case_dialog(t):
     t.equal(log[-1], {"event": "end", "code": 5}, "end record")
 
 
+def case_snapshot(t):
+    """A rule that waits for a control's text, records the controls and saves
+    a picture of the window before it answers; a wizard is driven so, page
+    by page."""
+    picture = t.path("dialog.bmp")
+    script = t.write("script.txt", "\n".join([
+        "default leave",
+        "window",
+        "caption Fake Dialog",
+        "set 101 C:\\Snap",
+        "await-id 101 Snap",
+        "snap filled",
+        "shot " + winpath(picture),
+        "press 1",
+        "window",
+        "caption Fake Done",
+        "press 1",
+        ""]))
+    rc, output = t.launch(["-script", script, "-log", t.path("log.jsonl"), "--", t.args.fake, "dialog",
+                           "code", "3"])
+    t.equal(rc, 3, "exit code (output %r)" % output)
+    log = t.log()
+    actions = [a["do"] for a in events(log, "action")]
+    t.equal(actions, ["set", "await-id", "snap", "shot", "press", "press"], "actions")
+    snaps = [a for a in events(log, "action") if a["do"] == "snap"]
+    if t.expect(len(snaps) == 1, "one snap"):
+        t.equal(snaps[0]["label"], "filled", "snap label")
+        t.equal((control(snaps[0], 101) or {}).get("text"), "C:\\Snap", "the snap shows the typed text")
+        t.equal((control(snaps[0], 1) or {}).get("enabled"), True, "and OK enabled by it")
+    shots = [a for a in events(log, "action") if a["do"] == "shot"]
+    t.expect(shots and not shots[0].get("failed"), "shot saved: %r" % shots)
+    if t.expect(os.path.exists(picture), "no picture"):
+        with open(picture, "rb") as f:
+            data = f.read()
+        width, height, bits = struct.unpack_from("<iiH", data, 18)[0], struct.unpack_from("<i", data, 22)[0], \
+            struct.unpack_from("<H", data, 28)[0]
+        t.expect(data[:2] == b"BM" and bits == 24 and 250 < width < 600 and 100 < height < 400,
+                 "a bitmap of the dialog: %dx%d, %d bits" % (width, height, bits))
+        t.expect(len(set(data[54:54 + 3 * 200 * 50])) > 3, "the picture is not blank")
+
+
 CASES = {
     "cmdline": case_cmdline,
     "errors": case_errors,
@@ -269,6 +311,7 @@ CASES = {
     "deadline": case_deadline,
     "messagebox": case_messagebox,
     "dialog": case_dialog,
+    "snapshot": case_snapshot,
 }
 
 

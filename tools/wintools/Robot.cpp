@@ -8,6 +8,8 @@ namespace {
 const DWORD kSettleMs = 200;
 // A program that does not pump messages must not stall the robot for long.
 const UINT kReplyMs = 1000;
+// A sent click waits this long for its handler.
+const UINT kSendMs = 60000;
 const size_t kMaxText = 65536;
 
 std::wstring number(long value)
@@ -96,10 +98,10 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     if (script.rules.empty())
         return L"\"" + keyword + L"\" outside a rule (\"window\" begins one)";
     RobotRule& rule = script.rules.back();
-    // A press may be followed by more steps (the window stays open, as under
-    // a Help button); close and leave end the rule.
-    bool answered = !rule.steps.empty() && (rule.steps.back().kind == RobotStep::Close ||
-                                            rule.steps.back().kind == RobotStep::Leave);
+    // A press may be followed by more steps for the same window (the next
+    // page of a wizard); after close or leave the window is done.
+    bool answered = !rule.steps.empty() &&
+                    (rule.steps.back().kind == RobotStep::Close || rule.steps.back().kind == RobotStep::Leave);
 
     if (keyword == L"class" || keyword == L"caption" || keyword == L"text") {
         if (argument.empty())
@@ -120,17 +122,27 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     RobotStep step{RobotStep::Leave, 0, std::wstring()};
     std::wstring rest;
     if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press" ||
-        keyword == L"mouse-click") {
+        keyword == L"mouse-click" || keyword == L"await-id" || keyword == L"send") {
         if (!parseId(argument, step.id, rest))
             return L"\"" + keyword + L"\" needs a control id (0 to 65535)";
-        if (keyword != L"set" && !rest.empty())
+        if (keyword != L"set" && keyword != L"await-id" && !rest.empty())
             return L"\"" + keyword + L"\" takes only a control id";
         step.kind = keyword == L"set"       ? RobotStep::Set
                     : keyword == L"check"   ? RobotStep::Check
                     : keyword == L"uncheck" ? RobotStep::Uncheck
+                    : keyword == L"await-id" ? RobotStep::AwaitId
+                    : keyword == L"send"    ? RobotStep::Send
                     : keyword == L"press"   ? RobotStep::Press
                                             : RobotStep::MouseClick;
         step.text = rest;
+    } else if (keyword == L"snap") {
+        step.kind = RobotStep::Snap;
+        step.text = argument;
+    } else if (keyword == L"shot") {
+        if (argument.empty())
+            return L"\"shot\" needs a file name";
+        step.kind = RobotStep::Shot;
+        step.text = argument;
     } else if (keyword == L"key") {
         if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
             return L"\"key\" needs a virtual-key code (1 to 254)";
@@ -294,6 +306,56 @@ void click(HWND control)
     PostMessageW(control, BM_CLICK, 0, 0);
 }
 
+// What the screen shows of a window, as a 24-bit bitmap file.
+bool saveWindowPicture(HWND window, const std::wstring& path)
+{
+    RECT r;
+    if (!GetWindowRect(window, &r) || r.right <= r.left || r.bottom <= r.top)
+        return false;
+    int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (picture && memory) {
+        HGDIOBJ old = SelectObject(memory, picture);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
+    DWORD size = stride * (DWORD)height;
+    if (ok) {
+        BITMAPFILEHEADER head = {};
+        head.bfType = 0x4D42;
+        head.bfOffBits = sizeof head + sizeof info.bmiHeader;
+        head.bfSize = head.bfOffBits + size;
+        info.bmiHeader.biSizeImage = size;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        ok = file != INVALID_HANDLE_VALUE && WriteFile(file, &head, sizeof head, &written, nullptr) &&
+             WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+             WriteFile(file, bits, size, &written, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    if (picture)
+        DeleteObject(picture);
+    if (memory)
+        DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
 } // namespace
 
 bool parseRobotScript(const std::string& utf8, RobotScript& script, std::wstring& error)
@@ -410,12 +472,8 @@ void Robot::finish()
                        ",\"line\":" + jsonNumber(script_.rules[i].line));
 }
 
-void Robot::record(HWND window, Watched& watched, RunProcess& process, DWORD pid)
+std::string Robot::controlsJson(HWND window, std::vector<Control>* kept)
 {
-    watched.recorded = true;
-    watched.recordedAt = GetTickCount();
-    watched.seq = nextSeq_++;
-
     std::string controls;
     bool answering = true;
     for (HWND child : childWindows(window)) {
@@ -430,8 +488,19 @@ void Robot::record(HWND window, Watched& watched, RunProcess& process, DWORD pid
         if (answering && isButton(control.className) && hasCheckState(child))
             controls += ",\"check\":" + jsonNumber((long)checkState(child));
         controls += '}';
-        watched.controls.push_back(control);
+        if (kept)
+            kept->push_back(control);
     }
+    return controls;
+}
+
+void Robot::record(HWND window, Watched& watched, RunProcess& process, DWORD pid)
+{
+    watched.recorded = true;
+    watched.recordedAt = GetTickCount();
+    watched.seq = nextSeq_++;
+
+    std::string controls = controlsJson(window, &watched.controls);
 
     recordedCaptions_.push_back(storedText(window));
     watched.rule = matchRule(window, watched);
@@ -606,6 +675,59 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         log_.write(head + ",\"do\":\"mouse-click\"" + id + (control ? "" : ",\"missing\":true"));
         return true;
     case RobotStep::Leave:
+        return true;
+    case RobotStep::Send: {
+        // A click whose handling is over when the step ends, so that the
+        // steps behind it see what it did.
+        control = findControl(window, step.id);
+        if (!control || !canPress(control)) {
+            if (!watched.waitReported)
+                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
+                           ",\"rule\":" + jsonNumber(rule) + id);
+            watched.waitReported = true;
+            return false;
+        }
+        DWORD_PTR result = 0;
+        BOOL answered = SendMessageTimeoutW(GetParent(control), WM_COMMAND, MAKEWPARAM(step.id, BN_CLICKED),
+                                            reinterpret_cast<LPARAM>(control), SMTO_NORMAL, kSendMs, &result) != 0;
+        log_.write(head + ",\"do\":\"send\"" + id + (answered ? "" : ",\"timeout\":true"));
+        return true;
+    }
+    case RobotStep::AwaitId: {
+        bool answering = true;
+        control = findControl(window, step.id);
+        if (!control || !IsWindowVisible(control) ||
+            (!step.text.empty() && controlText(control, answering).find(step.text) == std::wstring::npos)) {
+            if (!watched.waitReported)
+                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
+                           ",\"rule\":" + jsonNumber(rule) + id);
+            watched.waitReported = true;
+            return false;
+        }
+        // The page may still be being built: the program answers a sent
+        // message only once it reads its messages again.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kSendMs, &result);
+        log_.write(head + ",\"do\":\"await-id\"" + id);
+        return true;
+    }
+    case RobotStep::Snap:
+        log_.write(head + ",\"do\":\"snap\",\"label\":" + jsonString(step.text) +
+                   ",\"caption\":" + jsonString(storedText(window)) +
+                   ",\"controls\":[" + controlsJson(window, nullptr) + "]");
+        return true;
+    case RobotStep::Shot:
+        // The window repaints first; the picture is taken a tick later.
+        if (!watched.shotAsked) {
+            watched.shotAsked = true;
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kReplyMs, &result);
+            return false;
+        }
+        watched.shotAsked = false;
+        log_.write(head + ",\"do\":\"shot\",\"file\":" + jsonString(step.text) +
+                   (saveWindowPicture(window, hostPath(step.text)) ? "" : ",\"failed\":true"));
         return true;
     }
     return true;

@@ -15,7 +15,7 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText, AwaitId, Snap, Shot, Send } kind;
     int id;
     std::wstring text;
 };
@@ -75,10 +75,12 @@ private:
         bool waitReported = false;
         bool done = false;
         bool present = false;     // seen in the current tick
+        bool shotAsked = false;   // a shot step has had its window repainted
         std::vector<Control> controls;
     };
 
     void record(HWND window, Watched& watched, RunProcess& process, DWORD pid);
+    std::string controlsJson(HWND window, std::vector<Control>* kept);
     int matchRule(HWND window, const Watched& watched);
     void answer(HWND window, Watched& watched, DWORD now);
     bool runStep(HWND window, Watched& watched, const RobotStep& step, int rule);
