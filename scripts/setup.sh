@@ -20,6 +20,8 @@ packages=(
   fp-utils libjpeg-dev libjpeg-turbo-progs libwavpack-dev wavpack dpkg-dev
   # the locale sources from which the build table makes a Japanese locale (code page 932)
   locales
+  # screenshots of the dialogs under Xvfb (import -window root)
+  imagemagick
 )
 
 installed() {

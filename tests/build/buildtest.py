@@ -23,6 +23,8 @@ import time
 import wave
 import zipfile
 import zlib
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 RUN_DEADLINE = 120
 BUILT, BUILD_FAILED = 1, 2
@@ -411,12 +413,12 @@ class Runner:
             with open(line, "w", encoding="utf-8", newline="") as f:
                 f.write('"%s" "%s" %s' % (winpath(builder), winpath(zip_path),
                                           case.raw.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder))))
-            command = [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-cmdfile", line]
+            options = ["-timeout", str(RUN_DEADLINE), "-cmdfile", line]
         else:
             args = [a.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder)) for a in case.args]
-            command = [self.args.wine, builder, winpath(zip_path)] + args
-        run = subprocess.run(command, env=env, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE + 60)
+            options = ["-timeout", str(RUN_DEADLINE), "--", builder, winpath(zip_path)] + args
+        run = launch(self.args.wine, self.args.launcher, options, env=env, cwd=folder,
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
         messages = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
         if holder is not None:
             holder.wait(timeout=RUN_DEADLINE)
@@ -475,10 +477,11 @@ class Runner:
         script = os.path.join(folder, "script.txt")
         with open(script, "w") as f:
             f.write("default cancel 300\n")
-        run = subprocess.run([self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-script", script,
-                              "-log", os.path.join(folder, "log.jsonl"), "-cmdfile", line],
-                             env=self.environment(case), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE + 60)
+        run = launch(self.args.wine, self.args.launcher,
+                     ["-timeout", str(RUN_DEADLINE), "-script", script, "-log", os.path.join(folder, "log.jsonl"),
+                      "-cmdfile", line],
+                     env=self.environment(case), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                     timeout=RUN_DEADLINE + 60)
         if run.returncode != 0:
             return ["stub ended with %d: %s" % (run.returncode, run.stdout.decode("utf-8", "replace"))]
         wanted = os.path.join(folder, "unzipped")
