@@ -285,6 +285,12 @@ public:
         }
         m_new = true;
         start_disk();
+        if (g_zipSet && g_zip.status_text) {
+            wchar_t status[64];
+            _snwprintf(status, 63, L"Creating Disk %d.", number);
+            status[63] = 0;
+            g_zip.status_text(0, status);
+        }
         return kQlseOk;
     }
     void discard() override
