@@ -14,7 +14,11 @@ does the robot answer.
 import json
 import os
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import KILLED, end_code  # noqa: E402
 
 LETTER = "a"
 
@@ -110,7 +114,11 @@ def run(wine, launcher, floppy, folder, line, rules, env=(), timeout=120, defaul
             break
         time.sleep(0.1)
     output = process.communicate()[0].decode("utf-8", "replace")
-    return process.returncode, records, output
+    code = process.returncode
+    # Wine may kill the launcher after a run that ended well: the log has the code.
+    if code in KILLED and end_code(log_path) is not None:
+        code = end_code(log_path)
+    return code, records, output
 
 
 def windows(records):
