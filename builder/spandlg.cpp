@@ -47,14 +47,28 @@ void destroy_icon(HWND dialog)
         DestroyIcon(icon);
 }
 
+// What the three dialogs share: the common handler with their help id, on
+// WM_INITDIALOG centring and the icon, on WM_DESTROY the icon's end. True
+// when the message needs nothing more.
+bool span_dialog_common(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, int help_id)
+{
+    if (dialog_common_handler(dialog, message, wparam, lparam, help_id))
+        return true;
+    if (message == WM_INITDIALOG) {
+        center_window(dialog, nullptr, nullptr, true);
+        show_icon(dialog);
+    } else if (message == WM_DESTROY) {
+        destroy_icon(dialog);
+    }
+    return false;
+}
+
 INT_PTR CALLBACK span_drive_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (dialog_common_handler(dialog, message, wparam, lparam, IDH_SPAN_DRIVE))
+    if (span_dialog_common(dialog, message, wparam, lparam, IDH_SPAN_DRIVE))
         return TRUE;
     switch (message) {
     case WM_INITDIALOG: {
-        center_window(dialog, nullptr, nullptr, true);
-        show_icon(dialog);
         HWND combo = GetDlgItem(dialog, kCtlDriveCombo);
         int count = 0;
         for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
@@ -93,21 +107,16 @@ INT_PTR CALLBACK span_drive_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
             return TRUE;
         }
         break;
-    case WM_DESTROY:
-        destroy_icon(dialog);
-        break;
     }
     return FALSE;
 }
 
 INT_PTR CALLBACK span_progress_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (dialog_common_handler(dialog, message, wparam, lparam, kQlDlgNoHelp))
+    if (span_dialog_common(dialog, message, wparam, lparam, kQlDlgNoHelp))
         return TRUE;
     switch (message) {
     case WM_INITDIALOG:
-        center_window(dialog, nullptr, nullptr, true);
-        show_icon(dialog);
         SetDlgItemTextW(dialog, kProgressStatusLine, load_message(kMsgCreatingDisk1).Text());
         return TRUE;
     case WM_SETCURSOR:
@@ -123,21 +132,16 @@ INT_PTR CALLBACK span_progress_proc(HWND dialog, UINT message, WPARAM wparam, LP
             return TRUE;
         }
         break;
-    case WM_DESTROY:
-        destroy_icon(dialog);
-        break;
     }
     return FALSE;
 }
 
 INT_PTR CALLBACK disk_prompt_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (dialog_common_handler(dialog, message, wparam, lparam, IDH_DISK_PROMPT))
+    if (span_dialog_common(dialog, message, wparam, lparam, IDH_DISK_PROMPT))
         return TRUE;
     switch (message) {
     case WM_INITDIALOG:
-        center_window(dialog, nullptr, nullptr, true);
-        show_icon(dialog);
         if (g_diskPromptText == nullptr) {
             report_assertion("spandlg", 120);
             EndDialog(dialog, 0);
@@ -158,9 +162,6 @@ INT_PTR CALLBACK disk_prompt_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
             request_cancel();
             return TRUE;
         }
-        break;
-    case WM_DESTROY:
-        destroy_icon(dialog);
         break;
     }
     return FALSE;

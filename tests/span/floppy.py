@@ -131,3 +131,21 @@ def texts(window):
 
 def shows(window, text):
     return any(text in t for t in texts(window)) or text in window["caption"]
+
+
+def tree(folder):
+    """{path below folder, with '/': its Unix path} of every file."""
+    out = {}
+    for base, _, names in os.walk(folder):
+        for n in names:
+            path = os.path.join(base, n)
+            out[os.path.relpath(path, folder).replace(os.sep, "/")] = path
+    return out
+
+
+def report(name, faults):
+    """Prints a case's line and faults; true when it failed."""
+    print("%-72s %s" % (name, "ok" if not faults else "FAILED"))
+    for fault in faults:
+        print("    " + fault)
+    return bool(faults)

@@ -36,15 +36,6 @@ def payload(path):
         z.writestr("big/three.bin", rng.randbytes(700000))
 
 
-def tree(folder):
-    out = {}
-    for base, _, names in os.walk(folder):
-        for n in names:
-            path = os.path.join(base, n)
-            out[os.path.relpath(path, folder).replace(os.sep, "/")] = path
-    return out
-
-
 def disk_rules(disk, text, caption=CAPTION):
     return Rule(["caption " + caption, "text " + text], ["press 1"], disk=disk)
 
@@ -141,7 +132,7 @@ def run_form(args, drive, form, zip_path, ref):
     unused = [r for r in records if r["event"] == "unused"]
     if unused:
         faults.append("disk requests that never came: %r" % unused)
-    got, wanted = tree(out), tree(ref)
+    got, wanted = floppy.tree(out), floppy.tree(ref)
     if sorted(got) != sorted(wanted):
         faults.append("extracted %r, wanted %r" % (sorted(got), sorted(wanted)))
     faults += ["%s differs from unzip's" % n for n in sorted(set(got) & set(wanted))
@@ -167,18 +158,11 @@ def main():
         for form in ("exe", "zip"):
             if args.only and args.only != form:
                 continue
-            faults = run_form(args, drive, form, zip_path, ref)
-            print("%-72s %s" % ("-span%s over the disks of A:, extracted by the stub" % form,
-                                "ok" if not faults else "FAILED"))
-            for fault in faults:
-                print("    " + fault)
-            failed += bool(faults)
+            failed += floppy.report("-span%s over the disks of A:, extracted by the stub" % form,
+                                    run_form(args, drive, form, zip_path, ref))
         if not args.only:
-            faults = run_cancelled(args, drive, zip_path)
-            print("%-72s %s" % ("a cancel half way leaves no cut-off part", "ok" if not faults else "FAILED"))
-            for fault in faults:
-                print("    " + fault)
-            failed += bool(faults)
+            failed += floppy.report("a cancel half way leaves no cut-off part",
+                                    run_cancelled(args, drive, zip_path))
     finally:
         drive.eject()
     return 1 if failed else 0

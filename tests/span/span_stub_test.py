@@ -97,15 +97,6 @@ def reference(zip_path, folder):
     subprocess.run(["unzip", "-q", zip_path, "-d", folder], check=True, timeout=60)
 
 
-def tree(folder):
-    out = {}
-    for base, _, names in os.walk(folder):
-        for n in names:
-            path = os.path.join(base, n)
-            out[os.path.relpath(path, folder).replace(os.sep, "/")] = path
-    return out
-
-
 def run_case(args, drive, case, zip_path, ref):
     folder = os.path.join(args.work, "".join(c if c.isalnum() else "-" for c in case.name)[:48])
     shutil.rmtree(folder, ignore_errors=True)
@@ -146,8 +137,8 @@ def run_case(args, drive, case, zip_path, ref):
     unused = [r for r in records if r["event"] == "unused"]
     if unused:
         faults.append("rules that answered nothing: %r" % unused)
-    got = tree(out)
-    wanted = tree(ref)
+    got = floppy.tree(out)
+    wanted = floppy.tree(ref)
     names = sorted(wanted) if case.tree == "all" else sorted(case.tree)
     for name in names:
         if name not in got:
@@ -183,11 +174,7 @@ def main():
         for case in CASES:
             if args.only and args.only not in case.name:
                 continue
-            faults = run_case(args, drive, case, zip_path, ref)
-            print("%-72s %s" % (case.name, "ok" if not faults else "FAILED"))
-            for fault in faults:
-                print("    " + fault)
-            failed += bool(faults)
+            failed += floppy.report(case.name, run_case(args, drive, case, zip_path, ref))
     finally:
         drive.eject()
     return 1 if failed else 0
