@@ -15,6 +15,7 @@ import subprocess
 import sys
 import zipfile
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import floppy  # noqa: E402
 from floppy import Rule, winpath  # noqa: E402
