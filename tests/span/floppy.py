@@ -61,7 +61,9 @@ class Rule:
 
 def run(wine, launcher, floppy, folder, line, rules, env=(), timeout=120, default="leave"):
     """Runs the raw command line `line` with the rules; answers (exit code,
-    log records, launcher output)."""
+    log records, launcher output). The run has a temp folder of its own
+    (the stub's relaunch copy goes there, not among other tests' files),
+    which must be empty again afterwards: a leftover is named in the output."""
     with open(os.path.join(folder, "line.txt"), "w", encoding="utf-8", newline="") as f:
         f.write(line)
     script = ["default " + default]
@@ -79,7 +81,9 @@ def run(wine, launcher, floppy, folder, line, rules, env=(), timeout=120, defaul
     log_path = os.path.join(folder, "log.jsonl")
     if os.path.exists(log_path):
         os.remove(log_path)
-    options = []
+    temp = os.path.join(folder, "tmp")
+    os.makedirs(temp, exist_ok=True)
+    options = ["-env", "TMP=" + winpath(temp), "-env", "TEMP=" + winpath(temp)]
     for item in env:
         options += ["-env", item]
     process = subprocess.Popen([wine, launcher, "-timeout", str(timeout)] + options +
@@ -118,6 +122,10 @@ def run(wine, launcher, floppy, folder, line, rules, env=(), timeout=120, defaul
     # Wine may kill the launcher after a run that ended well: the log has the code.
     if code in KILLED and end_code(log_path) is not None:
         code = end_code(log_path)
+    left = os.listdir(temp)
+    if left:
+        output += "\nleft in the temp folder: %r" % left
+        code = -1
     return code, records, output
 
 
