@@ -2,6 +2,7 @@
 #include "builder/build.h"
 
 #include <cstring>
+#include <cwctype>
 #include <vector>
 
 #include "builder/callbacks.h"
@@ -12,10 +13,12 @@
 #include "builder/qlse32api.h"
 #include "builder/services.h"
 #include "builder/sfxheader.h"
+#include "builder/spandlg.h"
 #include "builder/stubvariants.h"
 #include "builder/switches.h"
 #include "builder/textfile.h"
 #include "builder/trace.h"
+#include "builder/ui/dlg.h"
 #include "builder/ui/msgsink.h"
 #include "builder/variants.h"
 #include "builder/winsfx.h"
@@ -222,6 +225,12 @@ bool check_zip_and_target(const std::wstring& zip_name, bool interactive)
     }
     g_options.zip_name = QlStr(zip.c_str());
     g_options.output_name = QlStr(with_extension(zip, L"exe").c_str());
+    if (g_options.spanning && g_options.spanning_drive != 0) {
+        // Reading the Zip from the disks it is spanned over cannot work.
+        if (zip.size() >= 2 && zip[1] == L':' && towupper(zip[0]) == towupper(g_options.spanning_drive))
+            refuse(kMsgSameDriveAsSpan);
+        g_options.output_name = QlStr(place_on_span_drive(zip, L".exe").c_str());
+    }
 
     int part = 0;
     int complete = g_helper && g_helper->check_multi_volume ? g_helper->check_multi_volume(zip.c_str(), &part) : 1;
@@ -252,10 +261,12 @@ bool check_zip_and_target(const std::wstring& zip_name, bool interactive)
         message_box_id(kMsgEncrypted, load_message(kMsgEncrypted), MB_OK | MB_ICONINFORMATION);
     }
     std::wstring output = wide(g_options.output_name);
+    // A spanned output goes onto disks that are asked for (and may be
+    // erased) during the build: the disk in the drive now is none of them.
+    if (g_options.spanning)
+        return true;
     if (exists(output) && (interactive || (!g_replaceConfirmed && !g_settings.prompts_off))) {
         if (interactive) {
-            if (g_options.spanning)
-                return true;
             if (message_box_id(kMsgReplaceWizard, format_message(kMsgReplaceWizard, output.c_str()),
                                MB_YESNO | MB_ICONQUESTION) != IDYES)
                 return false;
@@ -554,6 +565,22 @@ void append_comment(File& out, SfxHeader* header)
     header->comment_longest_line = place.longest_line;
 }
 
+// Disk 1 of a spanned build: asked for (Cancel ends the build), erased when
+// the user ticks the erase box, labelled as disk 1.
+void ask_for_first_span_disk()
+{
+    const std::wstring root = span_drive_root();
+    const std::wstring drive = root.substr(0, 2);
+    if (run_disk_dialog(format_message(kMsgInsertDisk1, drive.c_str())) != 1)
+        throw kThrowRefused;
+    if (g_options.wipe_disks && g_helper->wipe(root.c_str()) != 0) {
+        if (main_window() != nullptr)
+            SetForegroundWindow(main_window());
+        throw kThrowRefused;
+    }
+    g_helper->label(root.c_str(), 1);
+}
+
 // The file steps. Every failure has shown its message.
 bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip, const std::wstring& output)
 {
@@ -567,6 +594,8 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
             refuse(kMsgTooLarge2gb);
         scan_open_file(z, zip);
     }
+    if (g_options.spanning)
+        ask_for_first_span_disk();
     File out(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
     if (!out.open())
         refuse(kMsgOpenExe);
@@ -611,26 +640,45 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
         if (probe == INVALID_HANDLE_VALUE)
             refuse(kMsgOpenExe);
         CloseHandle(probe);
+        // A plain Zip set's parts are made by the library beside the stub.
+        std::wstring target = output;
+        if (g_options.spanning && !g_options.zip_behind_stub) {
+            target = with_extension(output, L"zip");
+            DeleteFileW(target.c_str());
+        }
         init_zip_callbacks();
         QlseSplitBlock split = {};
         split.mode = g_options.spanning ? kQlseSplitSpan : kQlseSplitAppend;
         split.source_zip = zip.c_str();
-        split.target = output.c_str();
+        split.target = target.c_str();
         g_helper->zipsplit(&split);
         if (cancel_requested() || split.result != 0)
             throw kThrowRefused;
+        // The header record goes into disk 1's part.
+        if (g_options.spanning && g_diskPromptSeen) {
+            const std::wstring root = span_drive_root();
+            while (read_span_disk_number(root.c_str()) != 1) {
+                if (message_box_id(kMsgInsertDisk1Again, load_message(kMsgInsertDisk1Again),
+                                   MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+                    throw kThrowRefused;
+            }
+        }
 
         out.reset(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING));
         if (!out.open())
             refuse(kMsgOpenExe);
-        if (g_settings.comment_on && g_settings.comment_file.HasText())
+        // A spanned set's end record lies on its last disk, not behind this
+        // part: no comment goes in, and the scan of the input stands.
+        if (g_settings.comment_on && g_settings.comment_file.HasText() && !g_options.spanning)
             append_comment(out, &header);
 
         uint32_t archive_offset = static_cast<uint32_t>(s + b);
-        ZipScanResult rescan;
-        if (!out.seek(archive_offset))
-            refuse(kMsgSeekExe);
-        rescan = scan_open_file(out, output);
+        ZipScanResult rescan = g_scan;
+        if (!g_options.spanning) {
+            if (!out.seek(archive_offset))
+                refuse(kMsgSeekExe);
+            rescan = scan_open_file(out, output);
+        }
 
         bool pe_section = g_options.pe_section && g_options.format == 0 && !g_options.spanning;
         header.stub_length = static_cast<uint32_t>(s);
@@ -707,6 +755,8 @@ int build_sfx(HWND wizard)
     g_featureMask = 0;
     if (g_helper == nullptr)
         return 0;
+    if (g_options.spanning && g_options.spanning_drive == 0 && !choose_span_drive())
+        return 0;
     if (!check_zip_and_target(wide(g_options.zip_name), false))
         return 0;
     std::wstring zip = wide(g_options.zip_name);
@@ -747,7 +797,15 @@ int build_sfx(HWND wizard)
             refuse(kMsgInternal2);
         stub_size = SizeofResource(nullptr, resource);
     }
-    return write_sfx(stub, stub_size, zip, output) ? 1 : 0;
+    const bool own_progress = g_options.spanning && wizard == nullptr;
+    if (own_progress && !show_span_progress()) {
+        show_error(QlStr(L"Unable to create DLG"));
+        return 0;
+    }
+    int result = write_sfx(stub, stub_size, zip, output) ? 1 : 0;
+    if (own_progress)
+        close_span_progress();
+    return result;
 }
 
 int build_sfx_guarded(HWND wizard)
@@ -755,6 +813,7 @@ int build_sfx_guarded(HWND wizard)
     try {
         return build_sfx(wizard);
     } catch (...) {
+        close_span_progress();
         set_progress_window(nullptr);
         return 0;
     }

@@ -6,6 +6,7 @@
 #include "builder/progress.h"
 #include "builder/qlse32api.h"
 #include "builder/services.h"
+#include "builder/spandlg.h"
 #include "builder/sfxoptions.h"
 #include "builder/stubvariants.h"
 #include "builder/trace.h"
@@ -153,14 +154,26 @@ int QLSE_API cb_status_name(int append)
     return 0;
 }
 
-// The disk prompts belong to spanning, which this builder refuses before
-// the library is called: a prompt that comes all the same is cancelled.
-int QLSE_API cb_disk_prompt(int, const QlseChar*, const QlseChar*)
+// The library's disk prompts: the disk dialog, 1 OK, 3 OK with the erase
+// box ticked, 2 cancelled (the cancel request is then set as well).
+int disk_dialog_answer(const QlStr& text)
 {
     g_diskPromptSeen = true;
-    return 2;
+    if (run_disk_dialog(text) != 1)
+        return 2;
+    return g_options.wipe_disks ? 3 : 1;
 }
-int QLSE_API cb_disk_prompt_text(const QlseChar*) { return 2; }
+int QLSE_API cb_disk_prompt(int number, const QlseChar* drive, const QlseChar* format)
+{
+    wchar_t text[512] = {0};
+    // The library's format takes the number, then the drive.
+    _snwprintf(text, 511, format ? format : L"%d %s", number, drive ? drive : L"");
+    return disk_dialog_answer(QlStr(text));
+}
+int QLSE_API cb_disk_prompt_text(const QlseChar* text)
+{
+    return disk_dialog_answer(QlStr(text ? text : L""));
+}
 
 int QLSE_API cb_write_error(const QlseChar* name)
 {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/QlHooks.h"
+#include "common/disklabel.h"
 #include "common/zipname.h"
 #include "qlse32/zipwork.h"
 #include "stub/engine/junzip.h"
@@ -157,6 +158,179 @@ bool wipe_folder(const std::wstring& folder)
     return ok;
 }
 
+// Labels the disk in `drive` (root) as disk `disk` of a spanned set.
+bool write_disk_label(const QlseChar* drive, int disk)
+{
+    QlChar label[12];
+    return is_removable_root(drive) && qlSpanDiskLabel(disk, label) && SetVolumeLabelW(drive, label);
+}
+
+int read_disk_label(const std::wstring& root)
+{
+    wchar_t label[33] = {0};
+    if (!GetVolumeInformationW(root.c_str(), label, 33, nullptr, nullptr, nullptr, nullptr, 0))
+        return -1;
+    label[32] = 0;
+    return qlSpanDiskFromLabel(label);
+}
+
+// Tests only: QL_SPAN_DISK_SIZE=<bytes> makes every disk that large (its
+// files included), since a test's "disk" is a folder of the host's disk.
+uint64_t test_disk_size()
+{
+    wchar_t value[32] = {0};
+    DWORD n = GetEnvironmentVariableW(L"QL_SPAN_DISK_SIZE", value, 32);
+    if (n == 0 || n >= 32)
+        return 0;
+    uint64_t size = 0;
+    for (DWORD i = 0; i < n; ++i) {
+        if (value[i] < L'0' || value[i] > L'9')
+            return 0;
+        size = size * 10 + static_cast<uint64_t>(value[i] - L'0');
+        if (size > (1ull << 40))
+            return 0;
+    }
+    return size;
+}
+
+// The bytes of the files in a folder (not below it).
+uint64_t files_size(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    uint64_t total = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            total += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return total;
+}
+
+// The disks of a spanned set in the target's drive: the same part name on
+// every disk, each disk asked for through the disk prompt, wiped when the
+// user asks for it, and labelled with its number.
+class DriveDiskSet : public QlseDiskSet {
+public:
+    DriveDiskSet(const std::wstring& part, bool part_is_new)
+        : m_part(part), m_root(part.substr(0, 3)), m_drive(part.substr(0, 2)), m_new(part_is_new)
+    {
+        m_file = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             part_is_new ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        start_disk();
+    }
+    ~DriveDiskSet()
+    {
+        close();
+    }
+    bool open() const { return m_file != INVALID_HANDLE_VALUE; }
+
+    uint64_t room() override
+    {
+        ULARGE_INTEGER free_bytes;
+        uint64_t room = GetDiskFreeSpaceExW(m_root.c_str(), &free_bytes, nullptr, nullptr)
+                            ? free_bytes.QuadPart
+                            : 0;
+        uint64_t limit = test_disk_size();
+        if (limit > 0) {
+            uint64_t used = m_used_at_start + m_written;
+            uint64_t left = limit > used ? limit - used : 0;
+            room = left < room ? left : room;
+        }
+        return room;
+    }
+    uint64_t position() override { return m_position; }
+    bool write(const uint8_t* data, uint32_t count) override
+    {
+        DWORD put = 0;
+        if (!WriteFile(m_file, data, count, &put, nullptr) || put != count)
+            return false;
+        m_position += count;
+        m_written += count;
+        return true;
+    }
+    QlseResult next_disk(int number) override
+    {
+        close();
+        for (;;) {
+            int answer = g_zipSet && g_zip.disk_prompt
+                             ? g_zip.disk_prompt(number, m_drive.c_str(), L"Please insert disk %d into drive %s.")
+                             : 2;
+            if (answer != 1 && answer != 3)
+                return kQlseCancelled;
+            // The disk just filled is still in the drive: its part must not
+            // be overwritten (or erased) for the next one.
+            if (read_disk_label(m_root) == number - 1) {
+                show_error(L"This is the disk that was just written. Please insert a new disk.");
+                continue;
+            }
+            if (answer == 3 && !wipe_folder(m_root)) {
+                show_error(L"The disk could not be erased.");
+                return kQlseFailed;
+            }
+            if (!write_disk_label(m_root.c_str(), number)) {
+                show_error(L"The disk could not be labelled.");
+                return kQlseFailed;
+            }
+            break;
+        }
+        m_file = CreateFileW(m_part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_file == INVALID_HANDLE_VALUE) {
+            if (g_zipSet && g_zip.write_error)
+                g_zip.write_error(m_part.c_str());
+            return kQlseFailed;
+        }
+        m_new = true;
+        start_disk();
+        if (g_zipSet && g_zip.status_text) {
+            wchar_t status[64];
+            _snwprintf(status, 63, L"Creating Disk %d.", number);
+            status[63] = 0;
+            g_zip.status_text(0, status);
+        }
+        return kQlseOk;
+    }
+    void discard() override
+    {
+        close();
+        // The first part of an executable set is the builder's output, which
+        // the builder deletes itself.
+        if (m_new)
+            DeleteFileW(m_part.c_str());
+    }
+
+private:
+    void start_disk()
+    {
+        m_position = 0;
+        if (m_file != INVALID_HANDLE_VALUE) {
+            LARGE_INTEGER size;
+            LARGE_INTEGER zero;
+            zero.QuadPart = 0;
+            if (GetFileSizeEx(m_file, &size) && SetFilePointerEx(m_file, zero, nullptr, FILE_END))
+                m_position = static_cast<uint64_t>(size.QuadPart);
+        }
+        m_used_at_start = files_size(m_root);
+        m_written = 0;
+    }
+    void close()
+    {
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+
+    std::wstring m_part, m_root, m_drive;
+    bool m_new;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    uint64_t m_position = 0;
+    uint64_t m_used_at_start = 0;
+    uint64_t m_written = 0;
+};
+
 void report_to(QlseCbReport report, const char* source, int line)
 {
     if (!g_unzipSet || report == nullptr)
@@ -234,11 +408,9 @@ int QLSE_API zipsplit(QlseSplitBlock* block)
     try {
         block->result = kQlseFailed;
         g_inUnzip = false;
-        if (block->mode == kQlseSplitSpan) {
-            show_error(L"Spanning over removable disks is not supported by this version of QLSE32.DLL.");
-            return kQlseFailed;
-        }
-        if (block->mode != kQlseSplitAppend || block->source_zip == nullptr || block->target == nullptr) {
+        bool span = block->mode == kQlseSplitSpan;
+        if ((!span && block->mode != kQlseSplitAppend) || block->source_zip == nullptr ||
+            block->target == nullptr) {
             show_error(L"Invalid zipsplit request");
             return kQlseFailed;
         }
@@ -247,13 +419,31 @@ int QLSE_API zipsplit(QlseSplitBlock* block)
             show_error(L"Could not open the Zip file");
             return kQlseFailed;
         }
+        CallbackReporter reporter;
+        if (span) {
+            if (!is_removable_root(std::wstring(block->target).substr(0, 3).c_str())) {
+                show_error(L"The target of a spanned Zip file must lie on a removable drive.");
+                return kQlseFailed;
+            }
+            // An executable set's first part holds the stub already; a Zip
+            // set's first part is made here.
+            bool is_new = GetFileAttributesW(block->target) == INVALID_FILE_ATTRIBUTES;
+            DriveDiskSet disks(block->target, is_new);
+            if (!disks.open()) {
+                if (g_zipSet && g_zip.write_error)
+                    g_zip.write_error(block->target);
+                return kQlseFailed;
+            }
+            QlseResult result = qlse_span_archive(source, disks, reporter);
+            block->result = result;
+            return result;
+        }
         WinFile target(block->target, true);
         if (!target.open()) {
             if (g_zipSet && g_zip.write_error)
                 g_zip.write_error(block->target);
             return kQlseFailed;
         }
-        CallbackReporter reporter;
         QlseResult result = qlse_append_archive(source, target, reporter);
         block->result = result;
         return result;
@@ -277,12 +467,7 @@ int QLSE_API zipwipeDiskette(const QlseChar* drive)
 int QLSE_API ziplabelDiskette(const QlseChar* drive, int disk)
 {
     try {
-        char label[12];
-        if (!is_removable_root(drive) || !qlse_disk_label(disk, label))
-            return 1;
-        wchar_t wide[12];
-        MultiByteToWideChar(CP_ACP, 0, label, -1, wide, 12);
-        return SetVolumeLabelW(drive, wide) ? 0 : 1;
+        return write_disk_label(drive, disk) ? 0 : 1;
     } catch (...) {
         return 1;
     }

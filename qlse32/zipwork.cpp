@@ -212,16 +212,25 @@ void report(QlseReporter& reporter, const char* text, const uint8_t* name, size_
     reporter.error(line.data());
 }
 
+// One entry as the walk meets it: its local header (with name and extra
+// field), its data and its descriptor, in this order from `at`.
+struct EntryLayout {
+    const CentralEntry* entry;
+    uint64_t at;
+    uint32_t header;      // 30 + name + extra
+    uint32_t descriptor;  // 0, 12, or 16 with its signature
+};
+
 // The stub never reads the central directory: it walks the local headers
 // from the front, each entry's data and descriptor behind its header, up to
 // the directory. An entry that this walk cannot meet (a header inside
 // another entry's data, two entries on one header, a gap between entries)
 // would be listed but never extracted. True when the walk from the first
 // entry meets every entry, in the order of their local headers, and ends at
-// the directory; else `missed` is the first entry it cannot meet (null for a
-// gap in front of the directory).
-bool walk_meets_every_entry(QlseFile& zip, const std::vector<CentralEntry>& entries, uint64_t directory_offset,
-                            const CentralEntry** missed)
+// the directory, with `layout` in that order; else `missed` is the first
+// entry it cannot meet (null for a gap in front of the directory).
+bool lay_out_entries(QlseFile& zip, const std::vector<CentralEntry>& entries, uint64_t directory_offset,
+                     std::vector<EntryLayout>* layout, const CentralEntry** missed)
 {
     std::vector<const CentralEntry*> order;
     for (const CentralEntry& e : entries)
@@ -237,20 +246,30 @@ bool walk_meets_every_entry(QlseFile& zip, const std::vector<CentralEntry>& entr
         *missed = e;
         if (e->local_offset != at || !zip.read_at(at, h, 30) || zip_get32(h) != kZipLocalSig)
             return false;
+        EntryLayout piece{e, at, 30u + zip_get16(h + 26) + zip_get16(h + 28), 0};
         // The data as the appended archive holds it: a deferred entry's
         // local header gets the directory's sizes.
-        at += 30u + zip_get16(h + 26) + zip_get16(h + 28) + e->compressed;
+        at += piece.header + e->compressed;
         if (zip_get16(h + 6) & kFlagDeferred) {
             uint8_t sig[4];
             if (at + 4 > directory_offset || !zip.read_at(at, sig, 4))
                 return false;
-            at += zip_get32(sig) == kZipDescriptorSig ? 16 : 12;
+            piece.descriptor = zip_get32(sig) == kZipDescriptorSig ? 16 : 12;
+            at += piece.descriptor;
         }
         if (at > directory_offset)
             return false;
+        layout->push_back(piece);
     }
     *missed = nullptr;
     return at == directory_offset;
+}
+
+bool walk_meets_every_entry(QlseFile& zip, const std::vector<CentralEntry>& entries, uint64_t directory_offset,
+                            const CentralEntry** missed)
+{
+    std::vector<EntryLayout> layout;
+    return lay_out_entries(zip, entries, directory_offset, &layout, missed);
 }
 
 }  // namespace
@@ -397,6 +416,230 @@ QlseResult qlse_append_archive(QlseFile& source, QlseFile& target, QlseReporter&
     return kQlseOk;
 }
 
+namespace {
+
+// The split's writer: the archive as a row of pieces, each either cut
+// anywhere at a disk's end or kept whole on one disk (the stub reads a
+// record that a disk end cuts short again from the next disk's start, so
+// no record may be cut).
+class SpanWriter {
+public:
+    SpanWriter(QlseDiskSet& disks, QlseReporter& reporter) : m_disks(disks), m_reporter(reporter) {}
+
+    int disk() const { return m_disk; }
+    QlseResult result() const { return m_result; }
+    bool failed() const { return m_result != kQlseOk; }
+
+    // Makes room for `count` bytes kept together; where they will begin is
+    // then (disk(), position).
+    bool make_room(uint64_t count, uint64_t* position)
+    {
+        if (failed())
+            return false;
+        if (m_disks.room() < count) {
+            if (!next_disk())
+                return false;
+            if (m_disks.room() < count) {
+                fail("The disk is too small for one record of the Zip file");
+                return false;
+            }
+        }
+        *position = m_disks.position();
+        return true;
+    }
+    bool write_whole(const uint8_t* data, uint32_t count)
+    {
+        uint64_t position;
+        return make_room(count, &position) && put(data, count);
+    }
+    // Bytes that may be cut at a disk's end.
+    bool write_cut(const uint8_t* data, uint32_t count)
+    {
+        while (count > 0 && !failed()) {
+            uint64_t room = m_disks.room();
+            if (room == 0) {
+                if (!next_disk())
+                    return false;
+                continue;
+            }
+            uint32_t n = room < count ? static_cast<uint32_t>(room) : count;
+            if (!put(data, n))
+                return false;
+            data += n;
+            count -= n;
+        }
+        return !failed();
+    }
+    bool cancelled()
+    {
+        if (!failed() && m_reporter.cancelled())
+            m_result = kQlseCancelled;
+        return failed();
+    }
+    // The first failure is reported; a cancel stays a cancel.
+    void fail(const char* text)
+    {
+        if (m_result != kQlseOk)
+            return;
+        report(m_reporter, text, nullptr, 0);
+        m_result = kQlseFailed;
+    }
+
+private:
+    bool put(const uint8_t* data, uint32_t count)
+    {
+        if (!m_disks.write(data, count)) {
+            fail("Error writing to the disk (disk full?)");
+            return false;
+        }
+        return true;
+    }
+    bool next_disk()
+    {
+        QlseResult r = m_disks.next_disk(m_disk + 1);
+        if (r != kQlseOk) {
+            m_result = r;
+            return false;
+        }
+        ++m_disk;
+        return true;
+    }
+
+    QlseDiskSet& m_disks;
+    QlseReporter& m_reporter;
+    int m_disk = 1;
+    QlseResult m_result = kQlseOk;
+};
+
+// Copies [from, to) of the source in chunks that may be cut.
+bool copy_cut(QlseFile& source, uint64_t from, uint64_t to, uint8_t* buffer, SpanWriter& out,
+              QlseReporter& reporter)
+{
+    while (from < to) {
+        if (out.cancelled())
+            return false;
+        uint32_t n = to - from < kChunk ? static_cast<uint32_t>(to - from) : kChunk;
+        if (!source.read_at(from, buffer, n)) {
+            out.fail("Error reading the Zip file");
+            return false;
+        }
+        if (!out.write_cut(buffer, n))
+            return false;
+        from += n;
+        reporter.progress_step(from);
+    }
+    return true;
+}
+
+}  // namespace
+
+QlseResult qlse_span_archive(QlseFile& source, QlseDiskSet& disks, QlseReporter& reporter)
+{
+    EndRecord end;
+    std::vector<uint8_t> dir;
+    std::vector<CentralEntry> entries;
+    std::vector<EntryLayout> layout;
+    const CentralEntry* missed = nullptr;
+    SpanWriter out(disks, reporter);
+    if (!read_end_record(source, &end) || end.disk != 0 || end.directory_disk != 0 ||
+        !load_directory(source, end, &dir) || !read_directory(dir, &entries) ||
+        !lay_out_entries(source, entries, end.directory_offset, &layout, &missed)) {
+        out.fail("The Zip file's central directory is damaged");
+        disks.discard();
+        return out.result();
+    }
+    const uint64_t size = source.size();
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
+    reporter.progress_start(size);
+
+    // Whatever precedes the first entry, then each entry: its header whole
+    // (a deferred entry's with the directory's CRC and sizes), its data cut
+    // anywhere, its descriptor whole. Each header's disk and offset go into
+    // the directory's copy.
+    uint64_t at = layout.empty() ? end.directory_offset : layout.front().at;
+    bool good = copy_cut(source, 0, at, buffer.get(), out, reporter);
+    for (const EntryLayout& piece : layout) {
+        if (!good)
+            break;
+        const CentralEntry& e = *piece.entry;
+        std::vector<uint8_t> header(piece.header);
+        uint64_t position = 0;
+        good = source.read_at(piece.at, header.data(), piece.header);
+        if (!good) {
+            out.fail("Error reading the Zip file");
+            break;
+        }
+        if (zip_get16(&header[6]) & kFlagDeferred) {
+            zip_put32(&header[14], e.crc);
+            zip_put32(&header[18], e.compressed);
+            zip_put32(&header[22], e.uncompressed);
+        }
+        good = out.make_room(piece.header, &position) && out.write_whole(header.data(), piece.header);
+        if (good && position > 0xFFFFFFFFu) {
+            out.fail("The disk is too large for the Zip format");
+            good = false;
+        }
+        if (!good)
+            break;
+        zip_put16(&dir[e.at + 34], static_cast<uint16_t>(out.disk() - 1));
+        zip_put32(&dir[e.at + 42], static_cast<uint32_t>(position));
+        uint64_t data = piece.at + piece.header;
+        good = copy_cut(source, data, data + e.compressed, buffer.get(), out, reporter);
+        if (good && piece.descriptor > 0) {
+            uint8_t descriptor[16];
+            good = source.read_at(data + e.compressed, descriptor, piece.descriptor) &&
+                   out.write_whole(descriptor, piece.descriptor);
+            if (!good)
+                out.fail("Error reading the Zip file");
+        }
+    }
+
+    // The directory, each header whole, then the end record with the disk
+    // numbers of a spanned set. More than 65,535 disks cannot be named.
+    int directory_disk = 0, end_disk = 0;
+    uint64_t directory_at = 0;
+    std::vector<int> header_disks;  // the disk of each directory header
+    for (size_t i = 0; good && i < entries.size(); ++i) {
+        const size_t length = (i + 1 < entries.size() ? entries[i + 1].at : dir.size()) - entries[i].at;
+        uint64_t position;
+        good = out.make_room(length, &position) &&
+               out.write_whole(&dir[entries[i].at], static_cast<uint32_t>(length));
+        if (i == 0) {
+            directory_disk = out.disk();
+            directory_at = position;
+        }
+        header_disks.push_back(out.disk());
+    }
+    const uint32_t end_length = static_cast<uint32_t>(size - end.offset);
+    std::vector<uint8_t> tail(end_length >= 22 ? end_length : 22);
+    uint8_t* record = tail.data();
+    good = good && end_length >= 22 && end_length <= 22 + 65535 &&
+           source.read_at(end.offset, record, end_length);
+    uint64_t end_at = 0;
+    good = good && out.make_room(end_length, &end_at);
+    if (good) {
+        end_disk = out.disk();
+        if (entries.empty()) {
+            directory_disk = end_disk;
+            directory_at = end_at;
+        }
+        uint16_t here = static_cast<uint16_t>(std::count(header_disks.begin(), header_disks.end(), end_disk));
+        good = end_disk <= 0xFFFF && directory_at <= 0xFFFFFFFFu;
+        zip_put16(record + 4, static_cast<uint16_t>(end_disk - 1));
+        zip_put16(record + 6, static_cast<uint16_t>(directory_disk - 1));
+        zip_put16(record + 8, here);
+        zip_put32(record + 16, static_cast<uint32_t>(directory_at));
+        good = good && out.write_whole(record, end_length);
+    }
+    if (!good || out.failed()) {
+        out.fail("The Zip file could not be spanned");
+        disks.discard();
+        return out.result();
+    }
+    reporter.progress_step(size);
+    return kQlseOk;
+}
+
 int qlse_check_multi_volume(QlseFile& zip, int* part)
 {
     *part = 0;
@@ -406,12 +649,4 @@ int qlse_check_multi_volume(QlseFile& zip, int* part)
     if (end.disk != 0)
         *part = end.disk + 1;
     return 1;
-}
-
-bool qlse_disk_label(int disk, char label[12])
-{
-    if (disk < 1 || disk > 999)
-        return false;
-    snprintf(label, 12, "PKBACK# %03d", disk);
-    return true;
 }

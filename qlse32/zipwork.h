@@ -49,11 +49,36 @@ QlseResult qlse_test_archive(QlseFile& zip, const SfxDecoders& decoders, QlseRep
 // CRC-32 and sizes from the central directory into their local headers.
 QlseResult qlse_append_archive(QlseFile& source, QlseFile& target, QlseReporter& reporter);
 
+// The disks of a spanned set as the split fills them: one part a disk,
+// written front to back.
+class QlseDiskSet {
+public:
+    // Bytes the current disk's part may still take.
+    virtual uint64_t room() = 0;
+    // Offset of the next byte in the current part.
+    virtual uint64_t position() = 0;
+    // Appends to the current part; false when the write failed.
+    virtual bool write(const uint8_t* data, uint32_t count) = 0;
+    // Closes the current part, has disk `number` (2 on) put in and opens its
+    // part, empty: kQlseOk, kQlseCancelled, or kQlseFailed after a report.
+    virtual QlseResult next_disk(int number) = 0;
+    // After a failure or cancel: the part being written is removed, so that
+    // no cut-off part passes for a whole one.
+    virtual void discard() = 0;
+
+protected:
+    ~QlseDiskSet() = default;
+};
+
+// Spans the whole archive over the disks, starting with the current part as
+// it stands (disk 1, perhaps behind a stub). No record (local header,
+// descriptor, directory header, end record) is cut at a disk's end; each
+// directory header gets its entry's disk and offset in that disk's part,
+// the end record the numbers of its own disk and of the directory's;
+// deferred sizes go into the local headers as in the append.
+QlseResult qlse_span_archive(QlseFile& source, QlseDiskSet& disks, QlseReporter& reporter);
+
 // Non-zero for an archive with an end record; `part` gets the disk number
 // plus one when that record is not on the first disk (the last piece of a
 // spanned or split set), else 0.
 int qlse_check_multi_volume(QlseFile& zip, int* part);
-
-// The volume label of disk `disk` of a spanned set: "PKBACK# 001", at most
-// 11 characters. False for a number outside 1-999.
-bool qlse_disk_label(int disk, char label[12]);

@@ -2,6 +2,7 @@
 // decoders of this variant, its boxes owned by the main dialog.
 #include <windows.h>
 
+#include "common/QlRaise.h"
 #include "stub/engine/unzip.h"
 #include "stub/sfxdecoders.h"
 #include "stub/sfxhost.h"
@@ -23,14 +24,48 @@ public:
     void progress(uint32_t percent) override { sfx_show_progress(percent); }
 };
 
+// The parts of a spanned set lie beside the file the user started, on the
+// drive it was started from; the running copy in the temp folder only
+// duplicates the first part.
+const QlStr& spanned_set_path()
+{
+    return g_sfx.original_path.HasText() ? g_sfx.original_path : g_sfx.own_path;
+}
+
 }  // namespace
+
+namespace {
+
+bool first_disk_is_in(bool executable_part)
+{
+    SfxDialogSink sink;
+    SfxHostSetup setup;
+    setup.archive = &g_sfx.archive;
+    setup.archive_path = spanned_set_path();
+    setup.parts_are_executables = executable_part;
+    setup.owner = g_sfx.main_window;
+    setup.sink = &sink;
+    SfxWinHost host(setup);
+    return host.request_disk(1);
+}
+
+}  // namespace
+
+void sfx_ask_for_first_disk(bool executable_part)
+{
+    // Abort, Cancel and a part that does not open end the run as a shown
+    // error does (the boxes were the message). Raised once the host is gone:
+    // the stub's recovery points do not run destructors.
+    if (!first_disk_is_in(executable_part))
+        qlRaise(SfxReturn{2});
+}
 
 int sfx_extract_all(const QlStr& unzip_folder)
 {
     SfxDialogSink sink;
     SfxHostSetup setup;
     setup.archive = &g_sfx.archive;
-    setup.archive_path = g_sfx.own_path;
+    setup.archive_path = g_sfx.spanned ? spanned_set_path() : g_sfx.own_path;
     setup.parts_are_executables = g_sfx.zip_on_first_disk;
     setup.owner = g_sfx.main_window;
     setup.wait_cursor = g_sfx.wait_cursor;
@@ -39,7 +74,7 @@ int sfx_extract_all(const QlStr& unzip_folder)
 
     SfxExtractSettings settings;
     settings.host = &host;
-    settings.archive_path = g_sfx.own_path;
+    settings.archive_path = setup.archive_path;
     settings.zip_offset = g_sfx.header.archive_offset;
     settings.total_size = g_sfx.header.total_size;
     settings.unzip_folder = unzip_folder;

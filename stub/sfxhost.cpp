@@ -3,6 +3,7 @@
 #include "stub/sfxhost.h"
 
 #include "common/datetime.h"
+#include "common/disklabel.h"
 #include "stub/sfxres.h"
 
 namespace {
@@ -90,30 +91,8 @@ QlStr sfx_engine_message_text(const SfxMessage& message)
 
 uint16_t sfx_disk_from_label(const QlChar* label)
 {
-    static const QlChar kPrefix[] = QL("PKBACK#");
-    if (label == nullptr)
-        return kNoDisk;
-    int i = 0;
-    for (; kPrefix[i] != 0; ++i) {
-        if (label[i] != kPrefix[i])
-            return kNoDisk;
-    }
-    while (label[i] != 0 && label[i] != QL('.') && label[i] != QL(' '))
-        ++i;
-    if (label[i] == 0)
-        return kNoDisk;
-    while (label[i] != 0 && !(label[i] >= QL('0') && label[i] <= QL('9')))
-        ++i;
-    if (label[i] == 0)
-        return kNoDisk;
-    uint32_t number = 0;
-    for (; label[i] >= QL('0') && label[i] <= QL('9'); ++i) {
-        number = number * 10 + static_cast<uint32_t>(label[i] - QL('0'));
-        // A longer run names no disk of a set (and must not wrap onto one).
-        if (number >= kNoDisk)
-            return kNoDisk;
-    }
-    return static_cast<uint16_t>(number);
+    int disk = qlSpanDiskFromLabel(label);
+    return disk < 0 ? kNoDisk : static_cast<uint16_t>(disk);
 }
 
 QlStr sfx_drive_of(const QlStr& path)

@@ -59,11 +59,6 @@ void free_buffer(uint8_t*& buffer)
     buffer = nullptr;
 }
 
-void ask_for_first_disk()
-{
-    // Disk prompts come with the spanning support; a single file is disk 1.
-}
-
 }  // namespace
 
 // The shared sfx_head_crc is not used here: it finds the record by the layout's
@@ -114,8 +109,9 @@ void read_config_block()
     case SfxConfigSpan::Block:
         break;
     }
+    // The texts follow the stub, which only the first disk's executable holds.
     if (g_sfx.spanned)
-        ask_for_first_disk();
+        sfx_ask_for_first_disk(true);
     if (length == 0 || static_cast<uint64_t>(offset) + length > g_sfx.archive_size)
         sfx_fatal(IDS_HEADER_CORRUPT);
     uint8_t block[kSfxConfigMaxBlockSize];
@@ -194,7 +190,7 @@ bool init_archive()
     static_assert(kConfigUnits * 2 <= kStreamBufferSize, "the texts inflate into a stream buffer");
 
     if (g_sfx.spanned)
-        ask_for_first_disk();
+        sfx_ask_for_first_disk(g_sfx.zip_on_first_disk);
     read_config_block();
 
     if (!g_sfx.spanned && header.end_record_offset != 0) {

@@ -128,6 +128,10 @@ void sfx_show_unzipping(const QlStr& output_name);
 void sfx_show_progress(uint32_t percent);
 
 // --- the extraction (sfxextract.cpp)
+// A spanned set: asks until disk 1 is in the drive of the file the user
+// started and opens its part (the executable, or the set's Zip) as the
+// archive; Abort or Cancel return to the recovery point with value 2.
+void sfx_ask_for_first_disk(bool executable_part);
 // Extracts this stub's archive into the current folder (or g_sfx's folder):
 // 0 done, 1 cancelled, 2 an error was shown.
 int sfx_extract_all(const QlStr& unzip_folder);

@@ -3,6 +3,7 @@
 // helper library's append and archive test over archives made in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -709,9 +710,141 @@ TEST(HelperLibrary, MultiVolumeAndLabel)
     MemoryFile piece;
     piece.bytes = Bytes(whole.bytes.begin(), whole.bytes.end() - 22);
     EXPECT_EQ(0, qlse_check_multi_volume(piece, &part));
-    char label[12];
-    ASSERT_TRUE(qlse_disk_label(1, label));
-    EXPECT_STREQ("PKBACK# 001", label);
-    EXPECT_FALSE(qlse_disk_label(0, label));
-    EXPECT_FALSE(qlse_disk_label(1000, label));
+}
+
+// ------------------------------------------------------------ the split
+
+namespace {
+
+// Disks of `capacity` bytes each; disk 1 starts with `first` bytes (a stub).
+class MemoryDisks : public QlseDiskSet {
+public:
+    MemoryDisks(uint64_t capacity, size_t first) : capacity(capacity) { parts.emplace_back(first, 0xEE); }
+    uint64_t room() override { return capacity - parts.back().size(); }
+    uint64_t position() override { return parts.back().size(); }
+    bool write(const uint8_t* data, uint32_t count) override
+    {
+        EXPECT_LE(count, room());
+        parts.back().insert(parts.back().end(), data, data + count);
+        return true;
+    }
+    QlseResult next_disk(int number) override
+    {
+        EXPECT_EQ(static_cast<int>(parts.size()) + 1, number);
+        if (static_cast<int>(parts.size()) >= refuse_at)
+            return kQlseCancelled;
+        parts.emplace_back();
+        return kQlseOk;
+    }
+    void discard() override { discarded = true; }
+
+    uint64_t capacity;
+    int refuse_at = 1000;
+    bool discarded = false;
+    std::vector<Bytes> parts;
+};
+
+}  // namespace
+
+TEST(HelperLibrary, SpanKeepsRecordsWholeAndNumbersTheDisks)
+{
+    Entry late;
+    late.name = "late.txt";
+    late.data = text(std::string(700, 'L'));
+    late.deferred = true;
+    Entry big;
+    big.name = "dir/big.bin";
+    for (int i = 0; i < 3000; ++i)
+        big.data.push_back(static_cast<uint8_t>(i * 7919 >> 3));
+    MemoryFile source;
+    source.bytes = make_zip({deflated("a.txt", "alpha alpha alpha"), big, late, deflated("z.txt", "zulu")},
+                            "set comment");
+    struct Row {
+        uint64_t capacity;
+        size_t stub;
+    } rows[] = {{1000000, 0}, {1000000, 400}, {1024, 0}, {1024, 700}, {333, 100}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.capacity);
+        MemoryDisks disks(row.capacity, row.stub);
+        Recorder r;
+        ASSERT_EQ(kQlseOk, qlse_span_archive(source, disks, r));
+        EXPECT_FALSE(disks.discarded);
+        EXPECT_EQ(source.bytes.size(), r.last);
+        EXPECT_EQ(row.capacity == 1000000, disks.parts.size() == 1);
+        // The end record lies whole on the last disk and names it, and the
+        // directory's disk; every directory header names a local header that
+        // lies whole on its disk.
+        const Bytes& last = disks.parts.back();
+        ASSERT_GE(last.size(), 22u + 11u);
+        const uint8_t* end = &last[last.size() - 22 - 11];
+        ASSERT_EQ(kZipEndSig, zip_get32(end));
+        EXPECT_EQ(disks.parts.size() - 1, zip_get16(end + 4));
+        uint16_t dir_disk = zip_get16(end + 6);
+        uint32_t at = zip_get32(end + 16);
+        Bytes data;  // the entries' bytes, joined across the disks
+        for (const Bytes& part : disks.parts)
+            data.insert(data.end(), part.begin(), part.end());
+        int count = 0;
+        for (uint16_t disk = dir_disk; count < 4;) {
+            const Bytes& part = disks.parts[disk];
+            if (at == part.size()) {
+                ++disk;
+                at = 0;
+                continue;
+            }
+            ASSERT_EQ(kZipCentralSig, zip_get32(&part[at]));
+            uint16_t local_disk = zip_get16(&part[at + 34]);
+            uint32_t local = zip_get32(&part[at + 42]);
+            const Bytes& home = disks.parts.at(local_disk);
+            ASSERT_LE(local + 30u, home.size());
+            ASSERT_EQ(kZipLocalSig, zip_get32(&home[local]));
+            EXPECT_LE(local + 30u + zip_get16(&home[local + 26]) + zip_get16(&home[local + 28]), home.size());
+            // The deferred entry's header holds its sizes.
+            if (zip_get16(&part[at + 28]) == 8)
+                EXPECT_EQ(700u, zip_get32(&home[local + 22]));
+            at += 46 + zip_get16(&part[at + 28]) + zip_get16(&part[at + 30]) + zip_get16(&part[at + 32]);
+            ++count;
+        }
+        // Cut anywhere else, the entries' bytes are those of the appended
+        // archive (deferred sizes filled in).
+        MemoryFile appended;
+        Recorder quiet;
+        ASSERT_EQ(kQlseOk, qlse_append_archive(source, appended, quiet));
+        size_t body = zip_get32(&source.bytes[source.bytes.size() - 11 - 22 + 16]);
+        ASSERT_GE(data.size(), row.stub + body);
+        EXPECT_TRUE(std::equal(appended.bytes.begin(), appended.bytes.begin() + static_cast<long>(body),
+                               data.begin() + static_cast<long>(row.stub)));
+        for (const Bytes& part : disks.parts)
+            EXPECT_LE(part.size(), row.capacity);
+    }
+}
+
+TEST(HelperLibrary, SpanStopsOnCancelAndOnTooSmallDisks)
+{
+    MemoryFile source;
+    Entry big;
+    big.name = "big.bin";
+    big.data = Bytes(5000, 0x5A);
+    source.bytes = make_zip({big, deflated("b.txt", "bravo")});
+    struct Row {
+        const char* why;
+        uint64_t capacity;
+        int refuse_at;   // next_disk answers cancelled from this many parts on
+        bool cancel;     // the cancel poll answers yes
+        QlseResult result;
+    } rows[] = {
+        {"the disk prompt cancelled", 2000, 2, false, kQlseCancelled},
+        {"the cancel poll", 1000000, 1000, true, kQlseCancelled},
+        {"a disk smaller than a local header", 20, 1000, false, kQlseFailed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        MemoryDisks disks(row.capacity, 0);
+        disks.refuse_at = row.refuse_at;
+        Recorder r;
+        r.cancel = row.cancel;
+        EXPECT_EQ(row.result, qlse_span_archive(source, disks, r));
+        EXPECT_TRUE(disks.discarded);
+        EXPECT_EQ(row.result == kQlseFailed ? 1 : 0, r.errors);
+    }
 }

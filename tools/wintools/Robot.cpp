@@ -147,6 +147,11 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
         if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
             return L"\"key\" needs a virtual-key code (1 to 254)";
         step.kind = RobotStep::Key;
+    } else if (keyword == L"await-file") {
+        if (argument.empty())
+            return L"\"await-file\" needs a file";
+        step.kind = RobotStep::AwaitFile;
+        step.text = argument;
     } else if (keyword == L"type") {
         if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
             return L"\"type\" needs a virtual-key code (1 to 254)";
@@ -673,6 +678,16 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
             PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
         }
         log_.write(head + ",\"do\":\"mouse-click\"" + id + (control ? "" : ",\"missing\":true"));
+        return true;
+    case RobotStep::AwaitFile:
+        if (GetFileAttributesW(step.text.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (!watched.waitReported)
+                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
+                           ",\"rule\":" + jsonNumber(rule) + ",\"file\":" + jsonString(step.text));
+            watched.waitReported = true;
+            return false;
+        }
+        log_.write(head + ",\"do\":\"await-file\",\"file\":" + jsonString(step.text));
         return true;
     case RobotStep::Leave:
         return true;

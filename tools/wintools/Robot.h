@@ -15,7 +15,8 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText, AwaitId, Snap, Shot, Send } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText, AwaitId,
+                Snap, Shot, Send, AwaitFile } kind;
     int id;
     std::wstring text;
 };
