@@ -27,12 +27,7 @@ bool g_buildRunning = false;
 
 bool common(HWND frame, UINT message, WPARAM wparam, LPARAM lparam, WizPage page)
 {
-    return dialog_common_handler(frame, message, wparam, lparam, wiz_help_id(page));
-}
-
-bool is_click(WPARAM wparam)
-{
-    return HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED;
+    return page_common_handler(frame, message, wparam, lparam, page);
 }
 
 QlStr yes_no(bool on)
@@ -57,11 +52,7 @@ QlStr run_as_name()
 
 WizPage summary_back()
 {
-    WizRoute r;
-    r.installation = g_options.installation_mode;
-    r.spanning = g_options.spanning;
-    r.nt_family = g_os.nt_family;
-    return wiz_back_page(WizPage::Generic, r);
+    return wiz_back_page(WizPage::Generic, wizard_route());
 }
 
 // Pumps the window messages until the tick count reaches the deadline.

@@ -28,12 +28,7 @@ const int kArchiverCommandUnits = 2050;
 
 bool common(HWND frame, UINT message, WPARAM wparam, LPARAM lparam, WizPage page)
 {
-    return dialog_common_handler(frame, message, wparam, lparam, wiz_help_id(page));
-}
-
-bool is_click(WPARAM wparam)
-{
-    return HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED;
+    return page_common_handler(frame, message, wparam, lparam, page);
 }
 
 void go(WizPage page)
@@ -41,23 +36,14 @@ void go(WizPage page)
     show_wizard_page(page);
 }
 
-WizRoute route()
-{
-    WizRoute r;
-    r.installation = g_options.installation_mode;
-    r.spanning = g_options.spanning;
-    r.nt_family = g_os.nt_family;
-    return r;
-}
-
 void go_next(WizPage from)
 {
-    go(wiz_next_page(from, route()));
+    go(wiz_next_page(from, wizard_route()));
 }
 
 void go_back(WizPage from)
 {
-    go(wiz_back_page(from, route()));
+    go(wiz_back_page(from, wizard_route()));
 }
 
 // The name a use-file or save-file button starts from.
@@ -79,6 +65,25 @@ bool ask_auto_caution()
 // --- WIZ_WELCOME
 
 }  // namespace
+
+bool page_common_handler(HWND frame, UINT message, WPARAM wparam, LPARAM lparam, WizPage page)
+{
+    return dialog_common_handler(frame, message, wparam, lparam, wiz_help_id(page));
+}
+
+bool is_click(WPARAM wparam)
+{
+    return HIWORD(wparam) == BN_CLICKED || HIWORD(wparam) == BN_DOUBLECLICKED;
+}
+
+WizRoute wizard_route()
+{
+    WizRoute r;
+    r.installation = g_options.installation_mode;
+    r.spanning = g_options.spanning;
+    r.nt_family = g_os.nt_family;
+    return r;
+}
 
 QlStr page_text(HWND frame, int id)
 {
@@ -523,61 +528,66 @@ INT_PTR wiz_getdiz_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
     return FALSE;
 }
 
-INT_PTR wiz_getdir_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
+namespace {
+
+// The pages of one edit field: the default folder, and the command, which
+// is checked before the wizard goes on.
+struct EditPage {
+    WizPage page;
+    int edit;
+    QlStr SfxOptions::*field;
+    int limit;
+    bool (*refused)();  // null: nothing to check
+};
+
+const EditPage kFolderPage = {WizPage::GetDir, IDC_WIZ_DEFAULT_FOLDER, &SfxOptions::default_folder, kFolderLimit,
+                              nullptr};
+const EditPage kCommandPage = {WizPage::Command, IDC_WIZ_COMMAND, &SfxOptions::command, kCommandLimit,
+                               check_command};
+
+bool store_edit_page(HWND frame, const EditPage& p)
 {
-    if (common(frame, message, wparam, lparam, WizPage::GetDir))
+    read_edit_field(frame, p.edit, g_options.*p.field, p.limit);
+    return p.refused == nullptr || !p.refused();
+}
+
+INT_PTR edit_page_proc(const EditPage& p, HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (common(frame, message, wparam, lparam, p.page))
         return TRUE;
     if (message == WM_INITDIALOG) {
-        begin_wizard_page(WizPage::GetDir);
-        set_page_text(frame, IDC_WIZ_DEFAULT_FOLDER, g_options.default_folder);
-        limit_edit(frame, IDC_WIZ_DEFAULT_FOLDER, kFolderLimit);
-        focus_control(frame, IDC_WIZ_DEFAULT_FOLDER);
+        begin_wizard_page(p.page);
+        set_page_text(frame, p.edit, g_options.*p.field);
+        limit_edit(frame, p.edit, p.limit);
+        focus_control(frame, p.edit);
         return TRUE;
     }
     if (message != WM_COMMAND)
         return FALSE;
     switch (LOWORD(wparam)) {
     case IDC_WIZ_BACK:
-        go_back(WizPage::GetDir);
+        go_back(p.page);
         return TRUE;
     case IDC_WIZ_NEXT:
-        read_edit_field(frame, IDC_WIZ_DEFAULT_FOLDER, g_options.default_folder, kFolderLimit);
-        go_next(WizPage::GetDir);
+        if (store_edit_page(frame, p))
+            go_next(p.page);
         return TRUE;
     case IDC_WIZ_FINISH:
-        read_edit_field(frame, IDC_WIZ_DEFAULT_FOLDER, g_options.default_folder, kFolderLimit);
-        return 0;
+        return store_edit_page(frame, p) ? 0 : 1;
     }
     return FALSE;
 }
 
+}  // namespace
+
+INT_PTR wiz_getdir_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    return edit_page_proc(kFolderPage, frame, message, wparam, lparam);
+}
+
 INT_PTR wiz_command_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (common(frame, message, wparam, lparam, WizPage::Command))
-        return TRUE;
-    if (message == WM_INITDIALOG) {
-        begin_wizard_page(WizPage::Command);
-        set_page_text(frame, IDC_WIZ_COMMAND, g_options.command);
-        limit_edit(frame, IDC_WIZ_COMMAND, kCommandLimit);
-        focus_control(frame, IDC_WIZ_COMMAND);
-        return TRUE;
-    }
-    if (message != WM_COMMAND)
-        return FALSE;
-    switch (LOWORD(wparam)) {
-    case IDC_WIZ_BACK:
-        go_back(WizPage::Command);
-        return TRUE;
-    case IDC_WIZ_NEXT:
-        read_edit_field(frame, IDC_WIZ_COMMAND, g_options.command, kCommandLimit);
-        if (!check_command())
-            go_next(WizPage::Command);
-        return TRUE;
-    case IDC_WIZ_FINISH:
-        read_edit_field(frame, IDC_WIZ_COMMAND, g_options.command, kCommandLimit);
-        return check_command() ? 1 : 0;
-    }
-    return FALSE;
+    return edit_page_proc(kCommandPage, frame, message, wparam, lparam);
 }
 
 namespace {

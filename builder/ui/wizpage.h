@@ -28,6 +28,13 @@ INT_PTR wiz_build_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR wiz_test_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR wiz_done_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam);
 
+// The common first handler with the page's help id.
+bool page_common_handler(HWND frame, UINT message, WPARAM wparam, LPARAM lparam, WizPage page);
+// A button notification of a click (or double click).
+bool is_click(WPARAM wparam);
+// The mode, spanning and family that decide the way through the pages.
+WizRoute wizard_route();
+
 // Controls of the frame's current page.
 QlStr page_text(HWND frame, int id);
 void set_page_text(HWND frame, int id, const QlStr& text);

@@ -567,6 +567,15 @@ void Robot::answer(HWND window, Watched& watched, DWORD now)
     watched.done = true;
 }
 
+// The first time a step of the window has to wait: what it waits for.
+void Robot::reportWait(Watched& watched, int rule, const std::string& what)
+{
+    if (!watched.waitReported)
+        log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) + ",\"rule\":" + jsonNumber(rule) +
+                   what);
+    watched.waitReported = true;
+}
+
 // False when the step has to wait for a later tick.
 bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int rule)
 {
@@ -606,11 +615,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
             return true;
         }
         if (!control || !canPress(control)) {
-            if (!watched.waitReported)
-                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
-                           ",\"rule\":" + jsonNumber(rule) +
-                           (control ? id : ",\"text\":" + jsonString(step.text)));
-            watched.waitReported = true;
+            reportWait(watched, rule, control ? id : ",\"text\":" + jsonString(step.text));
             return false;
         }
         click(control);
@@ -653,10 +658,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
                        ",\"text\":" + jsonString(step.text));
             return true;
         }
-        if (!watched.waitReported)
-            log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) + ",\"rule\":" +
-                       jsonNumber(rule) + ",\"text\":" + jsonString(step.text));
-        watched.waitReported = true;
+        reportWait(watched, rule, ",\"text\":" + jsonString(step.text));
         return false;
     }
     case RobotStep::Close:
@@ -696,10 +698,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         // steps behind it see what it did.
         control = findControl(window, step.id);
         if (!control || !canPress(control)) {
-            if (!watched.waitReported)
-                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
-                           ",\"rule\":" + jsonNumber(rule) + id);
-            watched.waitReported = true;
+            reportWait(watched, rule, id);
             return false;
         }
         DWORD_PTR result = 0;
@@ -713,10 +712,7 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
         control = findControl(window, step.id);
         if (!control || !IsWindowVisible(control) ||
             (!step.text.empty() && controlText(control, answering).find(step.text) == std::wstring::npos)) {
-            if (!watched.waitReported)
-                log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) +
-                           ",\"rule\":" + jsonNumber(rule) + id);
-            watched.waitReported = true;
+            reportWait(watched, rule, id);
             return false;
         }
         // The page may still be being built: the program answers a sent

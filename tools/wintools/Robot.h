@@ -85,6 +85,7 @@ private:
     int matchRule(HWND window, const Watched& watched);
     void answer(HWND window, Watched& watched, DWORD now);
     bool runStep(HWND window, Watched& watched, const RobotStep& step, int rule);
+    void reportWait(Watched& watched, int rule, const std::string& what);
     void answerUnmatched(HWND window, Watched& watched);
 
     RobotScript script_;
