@@ -18,6 +18,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 wine64 xvfb xauth
   fp-utils libjpeg-dev libjpeg-turbo-progs libwavpack-dev wavpack dpkg-dev
+  python3-pefile
 )
 
 installed() {
