@@ -195,7 +195,7 @@ bool g_encryptionNoticeShown = false;
 // The name checks, the scan and the questions; true means "go on".
 bool check_zip_and_target(const std::wstring& zip_name)
 {
-    if (zip_name.empty())
+    if (zip_name.empty() || !QlStr(zip_name.c_str()).IsValidPath())
         refuse(kMsgZipName);
     std::wstring zip = zip_name;
     std::wstring extension = extension_of(zip);
@@ -417,28 +417,25 @@ bool inf_program(const std::wstring& program)
     return _wcsicmp(extension_of(program).c_str(), L"inf") == 0;
 }
 
-// The first token of a command, unquoted, and the rest of the line.
+// The first token of a command by the library's tokenizer (a quoted path,
+// or a UNC path whose server and share names hold blanks, is one token),
+// unquoted, and the rest of the line from the next token on. A command whose
+// quote never closes names no program: the build stops.
 void split_command(const std::wstring& command, std::wstring* program, std::wstring* arguments)
 {
-    size_t i = command.find_first_not_of(L" \t");
     program->clear();
     arguments->clear();
-    if (i == std::wstring::npos)
-        return;
-    size_t end;
-    if (command[i] == L'"') {
-        size_t close = command.find(L'"', i + 1);
-        end = close == std::wstring::npos ? command.size() : close + 1;
-        *program = command.substr(i + 1, (close == std::wstring::npos ? command.size() : close) - i - 1);
-    } else {
-        end = command.find_first_of(L" \t", i);
-        if (end == std::wstring::npos)
-            end = command.size();
-        *program = command.substr(i, end - i);
+    QlCmdLine line;
+    try {
+        line.Reset(QlStr(command.c_str()));
+    } catch (int) {
+        refuse(kMsgValidation);
     }
-    size_t rest = command.find_first_not_of(L" \t", end);
-    if (rest != std::wstring::npos)
-        *arguments = command.substr(rest);
+    QlStr token = line.GetToken();
+    token.Unquote();
+    line.DropToken();
+    *program = wide(token);
+    *arguments = wide(line.GetRest());
 }
 
 SfxText to_text(const std::wstring& w) { return SfxText(w.begin(), w.end()); }
@@ -592,8 +589,28 @@ uint32_t needs_unicode_word(const SfxOptions& o)
     return word;
 }
 
-// Writes the comment file where the end record's comment begins and cuts
-// the file behind it; the comment is read and checked before a byte changes.
+// The output as the comment step reads and writes it.
+class CommentTarget : public ZipCommentFile {
+public:
+    explicit CommentTarget(File& f) : m_f(f) {}
+    bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) override
+    {
+        return m_f.seek(offset) && m_f.read(buffer, count);
+    }
+    bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) override
+    {
+        return m_f.seek(offset) && m_f.write(buffer, count);
+    }
+    uint64_t size() override { return m_f.size(); }
+    bool cut(uint64_t size) override { return m_f.seek(size) && SetEndOfFile(m_f.get()); }
+
+private:
+    File& m_f;
+};
+
+// Writes the comment file where the end record's comment begins; the comment
+// is read and checked before a byte changes. Without an end record to find
+// the build goes on without a comment; a failed write fails it.
 void append_comment(File& out, SfxHeader* header)
 {
     const uint32_t kLimit = 8192;
@@ -607,39 +624,18 @@ void append_comment(File& out, SfxHeader* header)
         show_error_id(kMsgCommentFailed);
         return;
     }
-    uint64_t size = out.size();
-    size_t tail_size = static_cast<size_t>(size < kZipEndSearchSize ? size : kZipEndSearchSize);
-    std::vector<uint8_t> tail(tail_size);
-    int64_t record = -1;
-    if (tail_size >= 22 && out.seek(size - tail_size) && out.read(tail.data(), static_cast<uint32_t>(tail_size)))
-        record = find_end_record(tail.data(), tail_size, size);
-    if (record < 0) {
+    CommentTarget target(out);
+    ZipCommentPlace place;
+    ZipCommentFault fault = append_zip_comment(target, text.data(), static_cast<uint16_t>(comment_size), &place);
+    if (fault == ZipCommentFault::WriteFailed)
+        refuse(kMsgCommentFailed);
+    if (fault != ZipCommentFault::Ok) {
         show_error_id(kMsgCommentFailed);
         return;
     }
-    uint8_t length[2];
-    zip_put16(length, static_cast<uint16_t>(comment_size));
-    uint64_t at = static_cast<uint64_t>(record) + 22;
-    if (!out.seek(static_cast<uint64_t>(record) + 20) || !out.write(length, 2) ||
-        (comment_size > 0 && !out.write(text.data(), static_cast<uint32_t>(comment_size))) ||
-        !SetEndOfFile(out.get())) {
-        show_error_id(kMsgCommentFailed);
-        return;
-    }
-    header->comment_offset = static_cast<uint32_t>(at);
-    uint32_t lines = 0, longest = 0, run = 0;
-    for (uint64_t i = 0; i < comment_size; ++i) {
-        if (text[i] == '\n') {
-            ++lines;
-            if (run > longest)
-                longest = run;
-            run = 0;
-        } else {
-            ++run;
-        }
-    }
-    header->comment_lines = static_cast<uint8_t>(lines > 255 ? 255 : lines);
-    header->comment_longest_line = static_cast<uint8_t>(longest > 255 ? 255 : longest);
+    header->comment_offset = place.offset;
+    header->comment_lines = place.lines;
+    header->comment_longest_line = place.longest_line;
 }
 
 // The build log of -v: the Zip's name with the extension LOG, appended line

@@ -68,6 +68,7 @@ enum BuildMessage {
     kMsgEncrypted = 5060,
     kMsgSegmentTable = 6010,
     kMsgWriteTo = 6130,
+    kMsgValidation = 6324,
     kMsgLastPart = 6325,
     kMsgIncomplete = 6326,
     kMsgTooLarge2gb = 6329,

@@ -529,6 +529,10 @@ bool full_file_path(const QlStr& token, QlStr& full)
     QlChar last = token.LastChar();
     if (last == QL('\\') || last == QL('/') || last == QL(':'))
         return false;
+    // Judged before Windows turns a device name ("con.tar.zip") into the
+    // device's own path.
+    if (!token.IsValidPath())
+        return false;
     wchar_t buffer[2048];
     DWORD n = GetFullPathNameW(token.Text(), 2048, buffer, nullptr);
     if (n == 0 || n >= 2048)

@@ -48,35 +48,6 @@ bool equals_no_case(const QlChar* a, int length, const char* b)
     return true;
 }
 
-// Decodes UTF-8 into UTF-16; false on a malformed sequence.
-bool utf8_to_wide(const uint8_t* s, size_t n, QlChar* out, int* out_length)
-{
-    int k = 0;
-    for (size_t i = 0; i < n;) {
-        uint32_t c = s[i];
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0)
-            return false;
-        if (extra > 0)
-            c &= 0x3F >> extra;
-        for (int e = 1; e <= extra; ++e) {
-            if (i + e >= n || (s[i + e] & 0xC0) != 0x80)
-                return false;
-            c = c << 6 | (s[i + e] & 0x3F);
-        }
-        i += 1 + extra;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out[k++] = static_cast<QlChar>(0xD800 + (c >> 10));
-            out[k++] = static_cast<QlChar>(0xDC00 + (c & 0x3FF));
-        } else {
-            out[k++] = static_cast<QlChar>(c);
-        }
-    }
-    *out_length = k;
-    return true;
-}
-
 // Reads an extra field of `length` bytes and hands every whole field in it
 // to visit(id, data, size); the first fault ends the walk.
 template <class Visit>
@@ -305,20 +276,24 @@ private:
 ZipScanFault check_entry_name(const uint8_t* name, size_t length, bool utf8, QlChar* wide,
                               int* wide_length)
 {
+    *wide_length = 0;
+    wide[0] = 0;
     if (length > kMaxName)
         return kZipScanNameTooLong;
-    *wide_length = 0;
-    if (utf8) {
-        if (!utf8_to_wide(name, length, wide, wide_length))
-            return kZipScanInvalidName;
-    } else {
-        for (size_t i = 0; i < length; ++i)
-            wide[i] = name[i];
-        *wide_length = static_cast<int>(length);
-    }
-    wide[*wide_length] = 0;
-    if (length > 0 && qlZipNameCheck(wide, *wide_length) != kQlZipNameOk)
+    if (length == 0)
+        return kZipScanOk;
+    // The name the stub will write: the same conversion, on a copy, since
+    // it may change the stored bytes.
+    char stored[kMaxName + 1];
+    memcpy(stored, name, length);
+    stored[length] = 0;
+    QlStr decoded = qlZipNameDecode(stored, static_cast<int>(length), utf8);
+    if (decoded.Length() > static_cast<int>(kMaxName) ||
+        qlZipNameCheck(decoded.Text(), decoded.Length()) != kQlZipNameOk)
         return kZipScanInvalidName;
+    memcpy(wide, decoded.Text(), decoded.Length() * sizeof(QlChar));
+    *wide_length = decoded.Length();
+    wide[*wide_length] = 0;
     return kZipScanOk;
 }
 
@@ -347,6 +322,40 @@ int64_t find_end_record(const uint8_t* tail, size_t tail_size, uint64_t file_siz
         return static_cast<int64_t>(record);
     }
     return -1;
+}
+
+ZipCommentFault append_zip_comment(ZipCommentFile& file, const uint8_t* comment, uint16_t size,
+                                   ZipCommentPlace* place)
+{
+    uint64_t file_size = file.size();
+    size_t tail_size = static_cast<size_t>(file_size < kZipEndSearchSize ? file_size : kZipEndSearchSize);
+    std::vector<uint8_t> tail(tail_size);
+    int64_t record = -1;
+    if (tail_size >= 22 && file.read_at(file_size - tail_size, tail.data(), static_cast<uint32_t>(tail_size)))
+        record = find_end_record(tail.data(), tail_size, file_size);
+    if (record < 0)
+        return ZipCommentFault::NoEndRecord;
+    const uint64_t at = static_cast<uint64_t>(record) + 22;
+    uint8_t length[2];
+    zip_put16(length, size);
+    if ((size > 0 && !file.write_at(at, comment, size)) || !file.cut(at + size) ||
+        !file.write_at(static_cast<uint64_t>(record) + 20, length, 2))
+        return ZipCommentFault::WriteFailed;
+    place->offset = static_cast<uint32_t>(at);
+    uint32_t lines = 0, longest = 0, run = 0;
+    for (uint32_t i = 0; i < size; ++i) {
+        if (comment[i] == '\n') {
+            ++lines;
+            if (run > longest)
+                longest = run;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    place->lines = static_cast<uint8_t>(lines > 255 ? 255 : lines);
+    place->longest_line = static_cast<uint8_t>(longest > 255 ? 255 : longest);
+    return ZipCommentFault::Ok;
 }
 
 uint64_t largest_zip_for_stub(uint32_t stub_size)

@@ -71,8 +71,9 @@ ZipScanFault scan_zip_archive(ZipScanInput& input, const ZipScanSettings& settin
                               ZipScanResult* result);
 
 // The name rule of the scan: at most 200 bytes, and a name the stub would
-// extract (no "..", no device, no drive ...). Bytes are taken as Latin-1, or
-// as UTF-8 with general-purpose bit 11; `wide` gets the name (201 units).
+// extract (no "..", no device, no drive ...), judged on the name as the stub
+// decodes it (`qlZipNameDecode`: UTF-8 with general-purpose bit 11, else the
+// ANSI code page); `wide` gets that name (201 units).
 ZipScanFault check_entry_name(const uint8_t* name, size_t length, bool utf8, QlChar* wide,
                               int* wide_length);
 
@@ -85,6 +86,45 @@ int64_t find_end_record(const uint8_t* tail, size_t tail_size, uint64_t file_siz
 // How much of the end of a file holds the end record: 22 bytes and the
 // longest comment.
 const size_t kZipEndSearchSize = 22 + 0xFFFF;
+
+// A file read and written at absolute offsets; every call is all or nothing.
+class ZipRandomFile {
+public:
+    virtual bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) = 0;
+    virtual bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) = 0;
+    virtual uint64_t size() = 0;
+
+protected:
+    ~ZipRandomFile() = default;
+};
+
+// The output of the comment step, which also cuts the file at a size.
+class ZipCommentFile : public ZipRandomFile {
+public:
+    virtual bool cut(uint64_t size) = 0;
+
+protected:
+    ~ZipCommentFile() = default;
+};
+
+enum class ZipCommentFault {
+    Ok,
+    NoEndRecord,  // nothing was changed
+    WriteFailed,  // the file may be changed: it must not be used
+};
+
+// Where the comment went, for the header record.
+struct ZipCommentPlace {
+    uint32_t offset = 0;       // of the comment's first byte
+    uint8_t lines = 0;         // LF-ended lines (at most 255)
+    uint8_t longest_line = 0;  // bytes of the longest of them (at most 255)
+};
+
+// Puts `comment` where the end record's comment begins, cuts the file behind
+// it, and only then sets the record's comment length: a write that fails
+// never leaves a length that promises bytes which are not there.
+ZipCommentFault append_zip_comment(ZipCommentFile& file, const uint8_t* comment, uint16_t size,
+                                   ZipCommentPlace* place);
 
 // The largest Zip that still makes a self-extractor below 2 GB with a stub of
 // `stub_size` bytes.

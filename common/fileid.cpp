@@ -2,6 +2,7 @@
 #include "common/fileid.h"
 
 #include "common/QlGutz.h"
+#include "common/zipname.h"
 
 namespace {
 
@@ -25,31 +26,16 @@ bool StartsWithWord(const QlChar* text, const char* word)
 const char* const kDeviceWords3[] = {"aux", "con", "prn", "nul"};
 const char* const kDeviceWords4[] = {"lpt", "com"};
 
+// Windows opens an element whose part before the first dot is a device
+// name as that device ("con.tar.gz" is CON): the engine's rule, so that a
+// path the builder accepts is one the stub would write too.
 bool IsDeviceUnits(const QlChar* text, int length)
 {
-    int dot = length;
-    for (int i = length - 1; i >= 0; --i) {
-        if (text[i] == QL('.')) {
-            dot = i;
-            break;
-        }
-    }
-    if (dot == 3) {
-        for (const char* word : kDeviceWords3) {
-            if (StartsWithWord(text, word))
-                return true;
-        }
-    } else if (dot == 4 && text[3] >= '1' && text[3] <= '9') {
-        for (const char* word : kDeviceWords4) {
-            if (StartsWithWord(text, word))
-                return true;
-        }
-    }
-    return false;
+    return text != nullptr && qlZipNameIsDevice(text, length);
 }
 
 // Name without the device test: the split and the join test the device name
-// on name.ext as a whole, so that "con.tar.gz" stays usable.
+// on name.ext as a whole.
 bool IsValidNameUnits(const QlStr& name)
 {
     return name.IsNotNull() && name.Length() <= kQlFileIdMaxPart && !name.ContainsAnyOf(QL("\\/:"));

@@ -8,7 +8,8 @@
 // the object refuses changes until SetPath succeeds.
 //
 // Limits: full path 260 units; directory, name and extension 256 each.
-// Reserved device names (any case): aux, con, prn, nul, lpt1-9, com1-9.
+// Reserved device names (any case): aux, con, prn, nul, conin$, conout$,
+// lpt1-9, com1-9, judged on the part of an element before its first dot.
 //
 // The parsing, checks and joins are pure code. Current directory, absolute,
 // short and long forms and the enumeration need the file system and live in
@@ -36,8 +37,9 @@ bool qlFileIdIsValidDir(const QlStr& directory);  // no ':', no device element
 bool qlFileIdIsValidName(const QlStr& name);      // no '\', '/', ':'; not a device
 bool qlFileIdIsValidExt(const QlStr& ext);        // no '\', '/', ':', '.'
 bool qlFileIdIsValidLength(const QlStr& path);    // at most 260 units
-// The part before the last dot is a reserved device name: "con", "CON.txt"
-// and "com1.log" are, "console" and "con.tar.gz" are not.
+// The part before the first dot is a reserved device name, as Windows and
+// the engine judge it (`qlZipNameIsDevice`): "con", "CON.txt", "com1.log"
+// and "con.tar.gz" are, "console" and "com10" are not.
 bool qlFileIdIsDeviceName(const QlStr& text);
 // One of the six device words occurs anywhere in the text (any case); a cheap
 // pre-check before the element walk.

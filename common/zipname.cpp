@@ -1,6 +1,10 @@
 // The check of an entry name of a Zip archive.
 #include "common/zipname.h"
 
+#include <cstring>
+
+#include "common/QlGutz.h"
+
 namespace {
 
 bool isSeparator(QlChar c)
@@ -47,6 +51,19 @@ QlZipNameFault checkElement(const QlChar* element, int length)
     if (dots != kQlZipNameOk)
         return dots;
     return qlZipNameIsDevice(element, length) ? kQlZipNameDevice : kQlZipNameOk;
+}
+
+bool isPlainUnit(QlChar c)
+{
+    return c < 128 || c == 0x20AC || qlGutzPlatformIsAlpha(c) || (c >= QL('0') && c <= QL('9'));
+}
+
+bool isPlain(const QlStr& text)
+{
+    for (int i = 0; i < text.Length(); ++i)
+        if (!isPlainUnit(text.Text()[i]))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -97,4 +114,36 @@ QlZipNameFault qlZipNameCheck(const QlChar* name, int length)
     if (found == kQlZipNameOk && length > kQlZipNameMaxLength)
         found = kQlZipNameTooLong;
     return found;
+}
+
+void oem_name_to_ansi(char* name, int length)
+{
+    const QlStr stored(name, length, 1);
+    if (isPlain(stored))
+        return;
+    const QlStr oem(name, length, 0);
+    const QlStrNarrow copy(oem, 1);
+    if (copy.Text() == nullptr || copy.Length() != length)
+        return;
+    const QlStr converted(copy.Text(), length, 1);
+    if (converted.Length() != stored.Length() || !isPlain(converted))
+        return;
+    for (int i = 0; i < converted.Length(); ++i) {
+        const QlChar c = converted.Text()[i];
+        if (c != stored.Text()[i] && c != 0x20AC && !qlGutzPlatformIsAlpha(c) && !(c >= QL('0') && c <= QL('9')))
+            return;
+    }
+    memcpy(name, copy.Text(), length);
+}
+
+QlStr qlZipNameDecode(char* stored, int length, bool utf8)
+{
+    QlStr name;
+    if (utf8) {
+        name = QlStr(stored, length, 3);
+    } else {
+        oem_name_to_ansi(stored, length);
+        name = QlStr(stored, length, 1);
+    }
+    return name.IsNull() ? QlStr() : name;
 }

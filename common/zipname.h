@@ -8,6 +8,7 @@
 // Pure code: no Windows headers.
 #pragma once
 
+#include "common/QlString.h"
 #include "common/QlTypes.h"
 
 enum QlZipNameFault {
@@ -34,3 +35,16 @@ QlZipNameFault qlZipNameCheck(const QlChar* name, int length);
 // blanks at its end dropped, is "aux", "con", "prn", "nul", "conin$",
 // "conout$", or "com"/"lpt" and a digit 1-9 (or a superscript 1-3).
 bool qlZipNameIsDevice(const QlChar* element, int length);
+
+// The name of an entry as the stub takes it from its stored bytes, for the
+// stub and for every check that must judge the name the stub will write:
+// with general-purpose bit 11 the bytes are UTF-8; otherwise they are first
+// put through `oem_name_to_ansi` (in place) and then read in the ANSI code
+// page. An empty name, or one that does not convert, is empty.
+QlStr qlZipNameDecode(char* stored, int length, bool utf8);
+
+// Names written by DOS tools are in the OEM code page: the stored bytes are
+// converted to the ANSI code page in place when the name only becomes plain
+// that way (every character below 128, alphanumeric or the euro sign) and
+// nothing but letters and digits changes on the way.
+void oem_name_to_ansi(char* name, int length);

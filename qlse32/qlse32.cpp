@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/QlHooks.h"
+#include "common/zipname.h"
 #include "qlse32/zipwork.h"
 #include "stub/engine/junzip.h"
 #include "stub/engine/lzmadec.h"
@@ -104,17 +105,10 @@ public:
     {
         if (!g_unzipSet || !g_unzip.check_name)
             return;
-        UINT page = utf8 ? CP_UTF8 : CP_ACP;
-        int n = MultiByteToWideChar(page, 0, reinterpret_cast<const char*>(name),
-                                    static_cast<int>(length), nullptr, 0);
-        if (length > 0 && n <= 0)
-            return;
-        wchar_t* wide = new wchar_t[n + 1];
-        MultiByteToWideChar(page, 0, reinterpret_cast<const char*>(name), static_cast<int>(length),
-                            wide, n);
-        wide[n] = 0;
-        g_unzip.check_name(0, wide, 0, wide);
-        delete[] wide;
+        // The name as the stub will decode it.
+        std::string stored(reinterpret_cast<const char*>(name), length);
+        QlStr wide = qlZipNameDecode(&stored[0], static_cast<int>(length), utf8);
+        g_unzip.check_name(0, wide.Text(), 0, wide.Text());
     }
 
 private:

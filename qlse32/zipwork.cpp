@@ -1,6 +1,7 @@
 // The archive test, the append and the multi-volume check.
 #include "qlse32/zipwork.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -211,6 +212,47 @@ void report(QlseReporter& reporter, const char* text, const uint8_t* name, size_
     reporter.error(line.data());
 }
 
+// The stub never reads the central directory: it walks the local headers
+// from the front, each entry's data and descriptor behind its header, up to
+// the directory. An entry that this walk cannot meet (a header inside
+// another entry's data, two entries on one header, a gap between entries)
+// would be listed but never extracted. True when the walk from the first
+// entry meets every entry, in the order of their local headers, and ends at
+// the directory; else `missed` is the first entry it cannot meet (null for a
+// gap in front of the directory).
+bool walk_meets_every_entry(QlseFile& zip, const std::vector<CentralEntry>& entries, uint64_t directory_offset,
+                            const CentralEntry** missed)
+{
+    std::vector<const CentralEntry*> order;
+    for (const CentralEntry& e : entries)
+        order.push_back(&e);
+    std::stable_sort(order.begin(), order.end(), [](const CentralEntry* a, const CentralEntry* b) {
+        return a->local_offset < b->local_offset;
+    });
+    // What lies in front of the first entry (a stub, a split archive's
+    // marker) is the builder's scan's to judge.
+    uint64_t at = order.empty() ? directory_offset : order.front()->local_offset;
+    uint8_t h[30];
+    for (const CentralEntry* e : order) {
+        *missed = e;
+        if (e->local_offset != at || !zip.read_at(at, h, 30) || zip_get32(h) != kZipLocalSig)
+            return false;
+        // The data as the appended archive holds it: a deferred entry's
+        // local header gets the directory's sizes.
+        at += 30u + zip_get16(h + 26) + zip_get16(h + 28) + e->compressed;
+        if (zip_get16(h + 6) & kFlagDeferred) {
+            uint8_t sig[4];
+            if (at + 4 > directory_offset || !zip.read_at(at, sig, 4))
+                return false;
+            at += zip_get32(sig) == kZipDescriptorSig ? 16 : 12;
+        }
+        if (at > directory_offset)
+            return false;
+    }
+    *missed = nullptr;
+    return at == directory_offset;
+}
+
 }  // namespace
 
 QlseResult qlse_test_archive(QlseFile& zip, const SfxDecoders& decoders, QlseReporter& reporter)
@@ -222,6 +264,12 @@ QlseResult qlse_test_archive(QlseFile& zip, const SfxDecoders& decoders, QlseRep
         !load_directory(zip, end, &dir) || !read_directory(dir, &entries) ||
         entries.size() != end.entries) {
         report(reporter, "The Zip file's central directory is damaged", nullptr, 0);
+        return kQlseFailed;
+    }
+    const CentralEntry* missed = nullptr;
+    if (!walk_meets_every_entry(zip, entries, end.directory_offset, &missed)) {
+        report(reporter, "The Zip file's central directory is damaged", missed ? missed->name : nullptr,
+               missed ? missed->name_length : 0);
         return kQlseFailed;
     }
     uint64_t total = 0;

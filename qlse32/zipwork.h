@@ -8,18 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "builder/zipscan.h"
 #include "common/QlTypes.h"
 
 // A file read and written at absolute offsets; every call is all or nothing.
-class QlseFile {
-public:
-    virtual bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) = 0;
-    virtual bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) = 0;
-    virtual uint64_t size() = 0;
-
-protected:
-    ~QlseFile() = default;
-};
+using QlseFile = ZipRandomFile;
 
 // Where the work reports to.
 class QlseReporter {

@@ -18,6 +18,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 wine64 xvfb xauth
   fp-utils libjpeg-dev libjpeg-turbo-progs libwavpack-dev wavpack dpkg-dev
+  # the locale sources from which the build table makes a Japanese locale (code page 932)
+  locales
+  # the independent PE reader that checks the built files' headers
   python3-pefile
 )
 

@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "common/QlBytes.h"
-#include "common/QlGutz.h"
 #include "common/QlHooks.h"
+#include "common/zipname.h"
 #include "stub/engine/Qlextra.h"
 
 namespace {
@@ -78,55 +78,9 @@ void read_exact(ExtractionState& s, uint32_t count, uint8_t* buffer)
         read_error(s, 1);
 }
 
-// A name is plain when every character is below 128, alphanumeric or the
-// euro sign.
-bool isPlainUnit(QlChar c)
-{
-    return c < 128 || c == 0x20AC || qlGutzPlatformIsAlpha(c) || (c >= QL('0') && c <= QL('9'));
-}
-
-bool isPlain(const QlStr& text)
-{
-    for (int i = 0; i < text.Length(); ++i)
-        if (!isPlainUnit(text.Text()[i]))
-            return false;
-    return true;
-}
-
-// Names written by DOS tools are in the OEM code page: convert the stored
-// bytes to ANSI in place when the name only becomes plain that way and no
-// punctuation changes on the way.
-void oem_name_to_ansi(char* name, int length)
-{
-    const QlStr stored(name, length, 1);
-    if (isPlain(stored))
-        return;
-    const QlStr oem(name, length, 0);
-    const QlStrNarrow copy(oem, 1);
-    if (copy.Text() == nullptr || copy.Length() != length)
-        return;
-    const QlStr converted(copy.Text(), length, 1);
-    if (converted.Length() != stored.Length() || !isPlain(converted))
-        return;
-    for (int i = 0; i < converted.Length(); ++i) {
-        const QlChar c = converted.Text()[i];
-        if (c != stored.Text()[i] && c != 0x20AC && !qlGutzPlatformIsAlpha(c) && !(c >= QL('0') && c <= QL('9')))
-            return;
-    }
-    memcpy(name, copy.Text(), length);
-}
-
 void decodeName(ExtractionState& s)
 {
-    const int length = s.header.name_length;
-    if (s.header.flags & kSfxFlagUtf8) {
-        s.entry_name = QlStr(s.raw_name, length, 3);
-    } else {
-        oem_name_to_ansi(s.raw_name, length);
-        s.entry_name = QlStr(s.raw_name, length, 1);
-    }
-    if (s.entry_name.IsNull())
-        s.entry_name = QlStr();
+    s.entry_name = qlZipNameDecode(s.raw_name, s.header.name_length, (s.header.flags & kSfxFlagUtf8) != 0);
 }
 
 // The data descriptor after the entry's data: CRC-32 and both sizes, with or

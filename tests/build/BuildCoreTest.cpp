@@ -57,45 +57,62 @@ Entry deflated(const std::string& name, const std::string& content)
     return e;
 }
 
-// A Zip archive of the entries: local headers, central directory, end record.
-Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "")
+uint32_t stored_size(const Entry& e)
 {
-    Bytes zip, central;
-    for (const Entry& e : entries) {
-        const Bytes& stored = e.raw.empty() && e.method == 0 ? e.data : e.raw;
+    return static_cast<uint32_t>((e.raw.empty() && e.method == 0 ? e.data : e.raw).size());
+}
+
+// One entry's local header, name, extra field, data and descriptor.
+Bytes local_record(const Entry& e)
+{
+    Bytes zip;
+    const Bytes& stored = e.raw.empty() && e.method == 0 ? e.data : e.raw;
+    uint32_t crc = crc32_update(0, e.data.data(), e.data.size());
+    uint32_t size = e.raw.empty() && e.method == 0 ? static_cast<uint32_t>(e.data.size())
+                                                   : (e.size ? e.size : static_cast<uint32_t>(e.data.size()));
+    uint16_t flags = e.flags | (e.deferred ? 0x8 : 0);
+    put32(zip, 0x04034B50);
+    put16(zip, e.version_needed);
+    put16(zip, flags);
+    put16(zip, e.method);
+    put32(zip, 0);
+    put32(zip, e.deferred ? 0 : crc);
+    put32(zip, e.deferred ? 0 : static_cast<uint32_t>(stored.size()));
+    put32(zip, e.deferred ? 0 : size);
+    put16(zip, static_cast<uint16_t>(e.name.size()));
+    put16(zip, static_cast<uint16_t>(e.extra.size()));
+    append(zip, text(e.name));
+    append(zip, e.extra);
+    append(zip, stored);
+    if (flags & 0x8) {
+        if (e.descriptor_signature)
+            put32(zip, 0x08074B50);
+        put32(zip, crc);
+        put32(zip, static_cast<uint32_t>(stored.size()));
+        put32(zip, size);
+    }
+    return zip;
+}
+
+// The local records as they stand in `body`, then a central directory that
+// lists `listed` (each entry with its local-header offset), then the end record.
+Bytes with_directory(const Bytes& body, const std::vector<std::pair<Entry, uint32_t>>& listed,
+                     const std::string& comment = "")
+{
+    Bytes zip = body, central;
+    for (const auto& item : listed) {
+        const Entry& e = item.first;
         uint32_t crc = crc32_update(0, e.data.data(), e.data.size());
         uint32_t size = e.raw.empty() && e.method == 0 ? static_cast<uint32_t>(e.data.size())
                                                        : (e.size ? e.size : static_cast<uint32_t>(e.data.size()));
-        uint16_t flags = e.flags | (e.deferred ? 0x8 : 0);
-        uint32_t offset = static_cast<uint32_t>(zip.size());
-        put32(zip, 0x04034B50);
-        put16(zip, e.version_needed);
-        put16(zip, flags);
-        put16(zip, e.method);
-        put32(zip, 0);
-        put32(zip, e.deferred ? 0 : crc);
-        put32(zip, e.deferred ? 0 : static_cast<uint32_t>(stored.size()));
-        put32(zip, e.deferred ? 0 : size);
-        put16(zip, static_cast<uint16_t>(e.name.size()));
-        put16(zip, static_cast<uint16_t>(e.extra.size()));
-        append(zip, text(e.name));
-        append(zip, e.extra);
-        append(zip, stored);
-        if (flags & 0x8) {
-            if (e.descriptor_signature)
-                put32(zip, 0x08074B50);
-            put32(zip, crc);
-            put32(zip, static_cast<uint32_t>(stored.size()));
-            put32(zip, size);
-        }
         put32(central, 0x02014B50);
         put16(central, 20);
         put16(central, e.version_needed);
-        put16(central, flags);
+        put16(central, e.flags | (e.deferred ? 0x8 : 0));
         put16(central, e.method);
         put32(central, 0);
         put32(central, crc);
-        put32(central, static_cast<uint32_t>(stored.size()));
+        put32(central, stored_size(e));
         put32(central, size);
         put16(central, static_cast<uint16_t>(e.name.size()));
         put16(central, static_cast<uint16_t>(e.extra.size()));
@@ -103,7 +120,7 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "
         put16(central, 0);
         put16(central, 0);
         put32(central, 0);
-        put32(central, offset);
+        put32(central, item.second);
         append(central, text(e.name));
         append(central, e.extra);
     }
@@ -112,13 +129,25 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "
     put32(zip, 0x06054B50);
     put16(zip, 0);
     put16(zip, 0);
-    put16(zip, static_cast<uint16_t>(entries.size()));
-    put16(zip, static_cast<uint16_t>(entries.size()));
+    put16(zip, static_cast<uint16_t>(listed.size()));
+    put16(zip, static_cast<uint16_t>(listed.size()));
     put32(zip, static_cast<uint32_t>(central.size()));
     put32(zip, central_offset);
     put16(zip, static_cast<uint16_t>(comment.size()));
     append(zip, text(comment));
     return zip;
+}
+
+// A Zip archive of the entries: local headers, central directory, end record.
+Bytes make_zip(const std::vector<Entry>& entries, const std::string& comment = "")
+{
+    Bytes body;
+    std::vector<std::pair<Entry, uint32_t>> listed;
+    for (const Entry& e : entries) {
+        listed.push_back({e, static_cast<uint32_t>(body.size())});
+        append(body, local_record(e));
+    }
+    return with_directory(body, listed, comment);
 }
 
 class MemoryInput : public ZipScanInput {
@@ -230,6 +259,37 @@ TEST(ZipScan, RecordsMethodsAndLimits)
     }
 }
 
+TEST(ZipScan, NamesAreTakenAsTheStubDecodesThem)
+{
+    // Without bit 11 the stub reads a name in the ANSI code page, after an
+    // OEM name (as DOS tools wrote them) was converted to it; the scan judges
+    // the same name. Code pages here: ANSI 1252, OEM 437.
+    struct Row {
+        const char* why;
+        std::string stored;
+        bool utf8;
+        ZipScanFault fault;
+        std::u16string name;
+    } rows[] = {
+        {"CP437 letters become the ANSI ones", "gr\x81\xE1" "e.txt", false, kZipScanOk, u"gr\u00FC\u00DF" "e.txt"},
+        {"an ANSI name stays", "caf\xE9.txt", false, kZipScanOk, u"caf\u00E9.txt"},
+        {"UTF-8 with bit 11", "caf\xC3\xA9.txt", true, kZipScanOk, u"caf\u00E9.txt"},
+        {"an ASCII name", "dir/plain.txt", false, kZipScanOk, u"dir/plain.txt"},
+        {"CP437 box drawing is no letter: kept as ANSI", "a\xB3" "b.txt", false, kZipScanOk, u"a\u00B3" "b.txt"},
+        {"a reserved character", "a|b.txt", false, kZipScanInvalidName, u""},
+    };
+    for (const Row& r : rows) {
+        QlChar wide[201];
+        int length = -1;
+        ZipScanFault f = check_entry_name(reinterpret_cast<const uint8_t*>(r.stored.data()), r.stored.size(),
+                                          r.utf8, wide, &length);
+        EXPECT_EQ(r.fault, f) << r.why;
+        if (f == kZipScanOk) {
+            EXPECT_EQ(r.name, std::u16string(reinterpret_cast<const char16_t*>(wide), length)) << r.why;
+        }
+    }
+}
+
 TEST(ZipScan, ResultsAndRecordEdges)
 {
     Entry secret = deflated("secret.txt", "psst");
@@ -293,6 +353,80 @@ TEST(ZipScan, EndRecordSearchIgnoresSignaturesInComments)
     Bytes no_end = make_zip({deflated("a.txt", "a")});
     no_end.resize(no_end.size() - 4);
     EXPECT_EQ(-1, find_end_record(no_end.data(), no_end.size(), no_end.size()));
+}
+
+namespace {
+
+// A file in memory whose writes fail from the `fail_from`-th on (0: never).
+class MemoryFile : public ZipCommentFile {
+public:
+    Bytes bytes;
+    int writes = 0;
+    int fail_from = 0;
+    bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) override
+    {
+        if (offset + count > bytes.size())
+            return false;
+        memcpy(buffer, bytes.data() + offset, count);
+        return true;
+    }
+    bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) override
+    {
+        if (fail_from && ++writes >= fail_from)
+            return false;
+        if (offset + count > bytes.size())
+            bytes.resize(offset + count);
+        memcpy(bytes.data() + offset, buffer, count);
+        return true;
+    }
+    uint64_t size() override { return bytes.size(); }
+    bool cut(uint64_t size) override
+    {
+        bytes.resize(size);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(ZipComment, TextFirstThenTheLength)
+{
+    const std::string comment = "line one\nline two is longer\nno end";
+    const std::string old_comment = "the archive's own comment";
+    const Bytes zip = make_zip({deflated("a.txt", "a")}, old_comment);
+    const size_t record = zip.size() - 22 - old_comment.size();
+
+    MemoryFile file;
+    file.bytes = zip;
+    ZipCommentPlace place;
+    ASSERT_EQ(ZipCommentFault::Ok, append_zip_comment(file, reinterpret_cast<const uint8_t*>(comment.data()),
+                                                      static_cast<uint16_t>(comment.size()), &place));
+    EXPECT_EQ(record + 22, place.offset);
+    EXPECT_EQ(2, place.lines);
+    EXPECT_EQ(18, place.longest_line);
+    EXPECT_EQ(record + 22 + comment.size(), file.bytes.size());
+    EXPECT_EQ(comment.size(), zip_get16(&file.bytes[record + 20]));
+    EXPECT_EQ(comment, std::string(file.bytes.begin() + record + 22, file.bytes.end()));
+    EXPECT_EQ(static_cast<int64_t>(record), find_end_record(file.bytes.data(), file.bytes.size(), file.bytes.size()));
+
+    // A failed write is a failure, and the record never promises a comment
+    // that was not written.
+    for (int fail_from : {1, 2}) {
+        MemoryFile failing;
+        failing.bytes = zip;
+        failing.fail_from = fail_from;
+        EXPECT_EQ(ZipCommentFault::WriteFailed,
+                  append_zip_comment(failing, reinterpret_cast<const uint8_t*>(comment.data()),
+                                     static_cast<uint16_t>(comment.size()), &place))
+            << fail_from;
+        EXPECT_EQ(old_comment.size(), zip_get16(&failing.bytes[record + 20])) << "write " << fail_from << " failed";
+    }
+
+    MemoryFile no_end;
+    no_end.bytes = Bytes(zip.begin(), zip.end() - 30);
+    const Bytes before = no_end.bytes;
+    EXPECT_EQ(ZipCommentFault::NoEndRecord, append_zip_comment(no_end, nullptr, 0, &place));
+    EXPECT_EQ(before, no_end.bytes);
 }
 
 TEST(ZipScan, TwoGigabyteLimit)
@@ -517,26 +651,6 @@ TEST(IconFile, IdsAndGroupAgainstAGroupOfThree)
 
 namespace {
 
-class MemoryFile : public QlseFile {
-public:
-    Bytes bytes;
-    bool read_at(uint64_t offset, uint8_t* buffer, uint32_t count) override
-    {
-        if (offset + count > bytes.size())
-            return false;
-        memcpy(buffer, bytes.data() + offset, count);
-        return true;
-    }
-    bool write_at(uint64_t offset, const uint8_t* buffer, uint32_t count) override
-    {
-        if (offset + count > bytes.size())
-            bytes.resize(offset + count);
-        memcpy(bytes.data() + offset, buffer, count);
-        return true;
-    }
-    uint64_t size() override { return bytes.size(); }
-};
-
 class Recorder : public QlseReporter {
 public:
     std::vector<std::string> names;
@@ -615,6 +729,61 @@ TEST(HelperLibrary, ArchiveTestFindsDamage)
     Recorder rec;
     SfxDecoders none;
     EXPECT_EQ(kQlseFailed, qlse_test_archive(ppmd, none, rec)) << "no PPMd decoder given";
+}
+
+TEST(HelperLibrary, ArchiveTestFollowsTheStubsWalk)
+{
+    // The stub walks the local headers front to back and never reads the
+    // directory: an entry it cannot meet that way would silently be missing.
+    Entry a = deflated("a.txt", "alpha alpha alpha");
+    Entry b = deflated("b.txt", "bravo");
+    Entry hidden;
+    hidden.name = "hidden.txt";
+    hidden.data = text("psst");
+    Entry outer;
+    outer.name = "outer.bin";
+    outer.data = local_record(hidden);  // a whole local record as stored data
+    const uint32_t inside = 30 + static_cast<uint32_t>(outer.name.size());
+    const Bytes ab = local_record(a);
+    Bytes a_gap_b = ab;
+    append(a_gap_b, text("junk"));
+    append(a_gap_b, local_record(b));
+    Bytes a_b = ab;
+    append(a_b, local_record(b));
+    Bytes a_tail = ab;
+    append(a_tail, text("junk"));
+    Entry late;
+    late.name = "late.txt";
+    late.data = text("deferred sizes");
+    late.deferred = true;
+    Entry late_bare = late;
+    late_bare.descriptor_signature = false;
+    Bytes deferred_pair = local_record(late);
+    const uint32_t after_late = static_cast<uint32_t>(deferred_pair.size());
+    append(deferred_pair, local_record(late_bare));
+    const uint32_t bo = static_cast<uint32_t>(ab.size());
+    struct Row {
+        const char* why;
+        Bytes body;
+        std::vector<std::pair<Entry, uint32_t>> listed;
+        QlseResult result;
+    } rows[] = {
+        {"an entry hidden inside another's data", local_record(outer), {{outer, 0}, {hidden, inside}}, kQlseFailed},
+        {"two entries on one local header", a_b, {{a, 0}, {a, 0}, {b, bo}}, kQlseFailed},
+        {"bytes between two entries", a_gap_b, {{a, 0}, {b, bo + 4}}, kQlseFailed},
+        {"bytes between the last entry and the directory", a_tail, {{a, 0}}, kQlseFailed},
+        {"the directory in another order than the entries", a_b, {{b, bo}, {a, 0}}, kQlseOk},
+        {"descriptors with and without their signature", deferred_pair, {{late, 0}, {late_bare, after_late}},
+         kQlseOk},
+    };
+    for (const Row& r : rows) {
+        MemoryFile zip;
+        zip.bytes = with_directory(r.body, r.listed);
+        Recorder rec;
+        SfxDecoders none;
+        EXPECT_EQ(r.result, qlse_test_archive(zip, none, rec)) << r.why;
+        EXPECT_EQ(r.result == kQlseOk ? 0 : 1, rec.errors) << r.why;
+    }
 }
 
 TEST(HelperLibrary, MultiVolumeAndLabel)

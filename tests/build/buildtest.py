@@ -6,8 +6,11 @@ carry PE headers that an independent reader (pefile) finds right (the added
 section, the image size, the checksum field), the manifest and icons asked
 for, and, where it runs, extract the tree that `unzip -d` extracts.
 
-usage: buildtest.py GROUP --wine QL_WINE --launcher QLLAUNCH --fake QLFAKE --builder EXE --helper DLL
-                    --help-file CHM --stubs DIR --tools DIR --work DIR
+Cases that need other code pages run the builder and the stub in a UTF-8 locale
+of their own, generated once into a folder beside the work folder.
+
+usage: buildtest.py GROUP --wine QL_WINE --wine-state DIR --launcher QLLAUNCH --fake QLFAKE --builder EXE
+                    --helper DLL --help-file CHM --stubs DIR --tools DIR --native-build DIR --work DIR
 GROUP: table (the build table) or resources (icon, manifest, build log, PE
 section, header-record retry).
 """
@@ -24,6 +27,7 @@ import sys
 import time
 import wave
 import zipfile
+import zlib
 
 import pefile
 
@@ -35,6 +39,22 @@ FLAG_TITLE = 0x10
 FLAG_WAIT = 0x4
 FLAG_AUTO = 0x200
 FLAG_TITLE_CAPTION = 0x40000
+FLAG_OPTION_3 = 0x1
+FLAG_OVERWRITE = 0x2
+FLAG_LONG_NAMES = 0x8
+FLAG_OPTION_K = 0x400
+FLAG_NO_ABOUT = 0x2000
+FLAG_COMMAND_SPLIT = 0x10000
+FLAG_INSTALL_INF = 0x20000
+FLAG_GREETING_BUTTONS = 0x80000
+FLAG_GREETING_OK_CANCEL = 0x100000
+FLAG_PASS_ARGV0 = 0x200000
+MSG_LIBRARY_ERROR = 1080     # "Error (%i): %s", a refusal of the helper library
+MSG_ZIP_NAME = 1073
+MSG_NO_ZIP_NAME = 1017
+MSG_VALIDATION = 6324
+REFUSED = 3                  # the command line was refused
+JAPANESE = "ja_JP.UTF-8"     # ANSI and OEM code page 932
 
 
 def winpath(path):
@@ -92,8 +112,7 @@ def wavpack_only(name):
     """A Zip whose one entry is a short WAV file compressed by the wavpack tool
     (method 97), written by the generators' own Zip writer."""
     def make(path):
-        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wavpack"))
-        import zipwriter
+        z = zipwriter()
         source, packed = path + ".wav", path + ".wv"
         with wave.open(source, "wb") as w:
             w.setnchannels(2)
@@ -107,7 +126,57 @@ def wavpack_only(name):
             plain = f.read()
         with open(packed, "rb") as f:
             data = f.read()
-        zipwriter.write_zip(path, [zipwriter.Entry.of(name, 97, data, plain)])
+        z.write_zip(path, [z.Entry.of(name, 97, data, plain)])
+    return make
+
+
+def zipwriter():
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wavpack"))
+    import zipwriter as module
+    return module
+
+
+def stored_names(entries):
+    """Stored entries whose names are given as the bytes to store (no UTF-8
+    flag): names in the code page of the tool that wrote them."""
+    def make(path):
+        z = zipwriter()
+        z.write_zip(path, [z.Entry.of(name, 0, data, data) for name, data in entries])
+    return make
+
+
+def hidden_entry(path):
+    """A stored entry whose data is a whole local record of a second entry,
+    and a directory that lists both: the stub's walk meets only the first."""
+    def record(name, data):
+        return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, zlib.crc32(data), len(data), len(data),
+                           len(name), 0) + name + data
+
+    def central(name, data, offset):
+        return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0, zlib.crc32(data), len(data),
+                           len(data), len(name), 0, 0, 0, 0, 0, offset) + name
+    inner = record(b"hidden.txt", b"not extracted")
+    body = record(b"outer.bin", inner)
+    directory = central(b"outer.bin", inner, 0) + central(b"hidden.txt", b"not extracted", 30 + 9)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(directory), len(body), 0)
+    with open(path, "wb") as f:
+        f.write(body + directory + end)
+
+
+NATIVE_BUILD = None  # the native build tree, for the test encoders (--native-build)
+
+
+def jpeg_method(name):
+    """A Zip with one JPEG-method entry (method 96), made by the native test
+    encoder from a small picture that cjpeg writes."""
+    def make(path):
+        ppm, jpg = path + ".ppm", path + ".jpg"
+        with open(ppm, "wb") as f:
+            f.write(b"P6\n32 24\n255\n" + bytes(v for y in range(24) for x in range(32)
+                                                for v in (x * 8 % 256, y * 10 % 256, (x ^ y) * 7 % 256)))
+        subprocess.run(["cjpeg", "-quality", "80", "-outfile", jpg, ppm], check=True, timeout=60)
+        subprocess.run([os.path.join(NATIVE_BUILD, "tools", "jpeg", "jpegzip"), jpg, path, name], check=True,
+                       stdout=subprocess.DEVNULL, timeout=60)
     return make
 
 
@@ -164,14 +233,20 @@ BITMAP = b"BM" + struct.pack("<IHHI", 70, 0, 0, 54) + struct.pack("<IiiHHIIiiII"
 
 class Case:
     def __init__(self, name, make, args, variant, exit_code=BUILT, extract=True, flags_on=0, flags_off=0,
-                 crc=True, comment=None, texts=None, tester=None, hold_ms=0, messages=None, zip_name="in.zip",
-                 files=None, env=None, icon=None, icon_used=None, manifest=None, log=None, custom_stub=None,
-                 setup_fake=False, output_gone=False):
+                 crc=True, comment=None, texts=None, tester=None, hold_ms=0, messages=None, zip_name="in.zip", files=None,
+                 raw=None, locale=None, tree=None, env=None, icon=None, icon_used=None, manifest=None, log=None,
+                 custom_stub=None, setup_fake=False):
         self.files = files or {}  # more files in the case folder
         self.zip_name = zip_name
         self.tester = tester or ["unzip", "-t"]  # a tool that tests the output as a Zip
         self.hold_ms = hold_ms                   # another process holds the output open meanwhile
         self.messages = messages                 # ids of the builder's boxes, when they matter
+        # The builder's arguments behind the Zip name as one raw line, which
+        # reaches the builder exactly as written (no quoting by Wine), in
+        # place of `args`.
+        self.raw = raw
+        self.locale = locale                     # a UTF-8 locale for the builder and the stub
+        self.tree = tree                         # name -> bytes the stub must extract, in place of unzip's tree
         self.name, self.make, self.args, self.variant = name, make, args, variant
         self.exit_code, self.extract, self.flags_on, self.flags_off = exit_code, extract, flags_on, flags_off
         self.crc, self.comment, self.texts = crc, comment, texts
@@ -180,18 +255,30 @@ class Case:
         self.icon_used = icon_used               # group 1 holds the icon file's images (else the stub's)
         if manifest is None:
             # An installation build runs as administrator unless told otherwise.
-            manifest = "requireAdministrator" if "-runasadmin" in args or (
-                "-setup" in args and "-runasuser" not in args) else "asInvoker"
+            words = (args or []) + (raw or "").split()
+            manifest = "requireAdministrator" if "-runasadmin" in words or (
+                "-setup" in words and "-runasuser" not in words) else "asInvoker"
         self.manifest = manifest                 # the level RT_MANIFEST 1 asks for
         self.log = log                           # text the build log held before, or None: no log
         self.custom_stub = custom_stub           # (variant, bytes appended): {dir}\\custom.exe for -f
         self.setup_fake = setup_fake             # setup.exe in the archive is the fake program
-        self.output_gone = output_gone           # a failed build leaves no output
 
+
+AES = ["-mem=AES256", "-psecret"]
+SEVEN_ZIP_TEST = ["7z", "t", "-psecret", "-bd"]
+INSTALL = ["-setup", "-t", "{dir}\\dialog.txt"]
+SETUP = [("setup.exe", b"MZ")]
+UNICODE_TEXT = "\ufeffGr\u00fc\u00dfe".encode("utf-8")   # a text file that needs a Unicode-capable stub
+GREETING_FLAGS = FLAG_GREETING_BUTTONS | FLAG_GREETING_OK_CANCEL
+SJIS_NAMES = [("\u30dd\u30fc\u30c8.txt", b"port"),        # trail byte 0x7C, '|' when read as Latin-1
+              ("\u8868/\u65e5\u672c\u8a9e\u3067\u3059.txt", b"nihongo")]  # 8.3 in characters, not in bytes
+CP437_NAMES = [("gr\u00fc\u00dfe.txt", b"hallo"), ("\u00c9lan/\u00dcbung.txt", b"practice")]
 
 CASES = [
     Case("plain standard", deflated(FILES), ["-y", "-silent", "-d", "{out}"], "std-basic-en",
-         flags_on=FLAG_PE_SECTION | FLAG_SILENT),
+         flags_on=FLAG_PE_SECTION | FLAG_SILENT | FLAG_COMMAND_SPLIT | FLAG_OVERWRITE,
+         flags_off=FLAG_LONG_NAMES | FLAG_NO_ABOUT | GREETING_FLAGS | FLAG_INSTALL_INF,
+         texts={"options": "-win32 -le -silent -d* -overwrite -runasuser ", "program": "", "arguments": ""}),
     Case("german", deflated(FILES), ["-y", "-lg", "-silent", "-d", "{out}"], "std-basic-de"),
     Case("-nocrc", deflated(FILES), ["-y", "-nocrc", "-silent", "-d", "{out}"], "std-basic-en", crc=False),
     Case("-noac: no section", deflated(FILES), ["-y", "-noac", "-silent", "-d", "{out}"], "std-basic-en",
@@ -205,7 +292,9 @@ CASES = [
          "std-basic-en", comment=b"line one\nline two is longer\n"),
     Case("installation mode", deflated(FILES + [("setup.exe", b"MZ" + bytes(64))]),
          ["-y", "-setup", "-t", "{dir}\\dialog.txt", "-c", "setup.exe"], "inst-basic-en", extract=False,
-         texts={"dialog text": "Press Setup."}),
+         flags_off=FLAG_COMMAND_SPLIT | FLAG_INSTALL_INF,
+         texts={"dialog text": "Press Setup.", "command": "setup.exe", "arguments": "",
+                "options": "-win32 -setup -t* -le -overwrite -runasadmin -c setup.exe "}),
     # unzip knows neither PPMd nor AES: 7-Zip tests the result.
     Case("AES with PPMd: full", seven_zip(FILES[:1], ["-mm=PPMd", "-mem=AES256", "-psecret"]),
          ["-y", "-silent", "-d", "{out}"], "std-full-en", extract=False,
@@ -214,12 +303,13 @@ CASES = [
     # offsets that were not shifted.
     Case("WavPack alone: full", wavpack_only("tone.wav"), ["-y", "-silent", "-d", "{out}"], "std-full-en",
          extract=False, tester=["unzip", "-l"]),
-    Case("-auto", deflated(FILES), ["-y", "-auto", "-silent", "-d", "{out}"], "std-basic-en",
-         flags_on=FLAG_AUTO),
+    Case("-auto; -y keeps a long name's flag off", deflated(FILES + [("a long file name.txt", b"x")]),
+         ["-y", "-auto", "-silent", "-d", "{out}"], "std-basic-en", flags_on=FLAG_AUTO, flags_off=FLAG_LONG_NAMES),
     Case("-wait and -sta, installation mode", deflated(FILES + [("setup.exe", b"MZ")]),
          ["-y", "-setup", "-t", "{dir}\\dialog.txt", "-wait", "prog", "-sta", "My Setup", "-c", "setup.exe"],
          "inst-basic-en", extract=False, flags_on=FLAG_WAIT | FLAG_TITLE | FLAG_TITLE_CAPTION,
-         texts={"title": "My Setup"}),
+         texts={"title": "My Setup",
+                "options": "-win32 -setup -t* -sta -wait prog -le -overwrite -runasadmin -c setup.exe "}),
     Case("German installation mode", deflated(FILES + [("setup.exe", b"MZ")]),
          ["-y", "-lg", "-setup", "-t", "{dir}\\dialog.txt", "-c", "setup.exe"], "inst-basic-de", extract=False),
     # The builder waits up to 8 s for its output; these holds start before
@@ -235,12 +325,89 @@ CASES = [
          messages=[6340], files={"greeting.txt": b"g" * 500, "about.txt": b"a" * 250, "long.txt": b"d" * 250}),
     Case("bad extension", deflated(FILES), ["-y"], None, exit_code=BUILD_FAILED, extract=False,
          zip_name="in.zap", messages=[1039]),
+
+    # Every row of the variant table, chosen by the methods the scan finds
+    # and by the texts that need a Unicode-capable stub (one bit at a time).
+    Case("std-aes-en; a UNC program with blanks", seven_zip(FILES[:1], AES),
+         None, "std-aes-en", extract=False, tester=SEVEN_ZIP_TEST,
+         raw="-y -c \\\\srv x\\share y\\prog.exe a1  a2",
+         texts={"program": "\\\\srv x\\share y\\prog.exe", "arguments": "a1  a2",
+                "options": "-win32 -le -overwrite -runasuser -c \\\\srv x\\share y\\prog.exe a1  a2 "}),
+    Case("std-jpg-en; a tab splits no command", jpeg_method("photo.jpg"), None, "std-jpg-en", extract=False,
+         tester=["unzip", "-l"], raw="-y -c prog.exe\targ", texts={"program": "prog.exe\targ", "arguments": ""}),
+    Case("inst-aes-en; a non-ASCII folder needs nothing here", seven_zip(FILES[:1] + SETUP, AES),
+         INSTALL + ["-d", "C:\\\u00dcnpack", "-c", "setup.exe"], "inst-aes-en", extract=False, tester=SEVEN_ZIP_TEST),
+    Case("inst-lzpp-en: non-ASCII dialog text", deflated(FILES + SETUP),
+         ["-setup", "-t", "{dir}\\unicode.txt", "-c", "setup.exe"], "inst-lzpp-en", extract=False,
+         files={"unicode.txt": UNICODE_TEXT}, texts={"dialog text": "Gr\u00fc\u00dfe"}),
+    Case("inst-full-en; an .inf command", wavpack_only("tone.wav"), INSTALL + ["-c", "setup.inf"], "inst-full-en",
+         extract=False, tester=["unzip", "-l"], flags_on=FLAG_COMMAND_SPLIT | FLAG_INSTALL_INF,
+         texts={"command": "setup.inf", "arguments": ""}),
+    Case("inst-jpg-en; a quoted .inf with arguments", jpeg_method("photo.jpg"), None, "inst-jpg-en",
+         extract=False, tester=["unzip", "-l"], raw='-setup -t {dir}\\dialog.txt -o -c "my setup.inf" /q',
+         flags_on=FLAG_COMMAND_SPLIT | FLAG_INSTALL_INF, texts={"command": '"my setup.inf" /q', "arguments": ""}),
+    # No -y: the long name sets its flag; every switch in its item.
+    Case("std-aes-de; all the options", seven_zip([("a long file name.txt", b"long")], AES),
+         ["-3", "-noac", "-a", "{dir}\\about.txt", "-mokcancel", "{dir}\\greeting.txt", "-st", "Title", "-argv0",
+          "-nocrc", "-auto", "-silent", "-k", "-lg", "-z", "{dir}\\comment.txt", "-d", "{out}", "-nooverwrite",
+          "-noabout", "-c", "prog.exe", "a"], "std-aes-de", extract=False, tester=SEVEN_ZIP_TEST, crc=False,
+         comment=b"line one\nline two is longer\n", files={"about.txt": b"About this.", "greeting.txt": b"Hello."},
+         flags_on=FLAG_OPTION_3 | FLAG_TITLE | GREETING_FLAGS | FLAG_AUTO | FLAG_OPTION_K | FLAG_NO_ABOUT |
+         FLAG_PASS_ARGV0 | FLAG_SILENT | FLAG_COMMAND_SPLIT | FLAG_LONG_NAMES | 0x100,
+         flags_off=FLAG_OVERWRITE | FLAG_PE_SECTION | FLAG_INSTALL_INF,
+         texts={"program": "prog.exe", "arguments": "a", "title": "Title", "about": "About this.",
+                "greeting": "Hello.",
+                "options": "-3 -win32 -noac -a* -mokcancel* -st -lg -argv0 -nocrc -auto -silent -k -z* -d* "
+                           "-nooverwrite -runasuser -c prog.exe a "}),
+    Case("std-lzpp-de: non-ASCII greeting, Yes/No", deflated(FILES),
+         ["-y", "-lg", "-myesno", "{dir}\\greeting.txt", "-silent", "-d", "{out}"], "std-lzpp-de", extract=False,
+         files={"greeting.txt": UNICODE_TEXT}, flags_on=FLAG_GREETING_BUTTONS, flags_off=FLAG_GREETING_OK_CANCEL,
+         texts={"greeting": "Gr\u00fc\u00dfe", "options": "-win32 -myesno* -lg -silent -d* -overwrite -runasuser "}),
+    Case("std-full-de: LZMA with AES; an .inf program", seven_zip(FILES[:1], ["-mm=LZMA"] + AES),
+         ["-y", "-lg", "-c", "readme.INF"], "std-full-de", extract=False, tester=SEVEN_ZIP_TEST,
+         flags_on=FLAG_COMMAND_SPLIT | FLAG_INSTALL_INF, texts={"program": "readme.INF", "arguments": ""}),
+    Case("std-jpg-de", jpeg_method("photo.jpg"), ["-y", "-lg", "-silent", "-d", "{out}"], "std-jpg-de",
+         extract=False, tester=["unzip", "-l"]),
+    Case("inst-aes-de", seven_zip(FILES[:1] + SETUP, AES), ["-lg"] + INSTALL + ["-c", "setup.exe"], "inst-aes-de",
+         extract=False, tester=SEVEN_ZIP_TEST),
+    Case("inst-lzpp-de: non-ASCII about text", deflated(FILES + SETUP),
+         ["-lg"] + INSTALL + ["-a", "{dir}\\about.txt", "-c", "setup.exe"], "inst-lzpp-de", extract=False,
+         files={"about.txt": UNICODE_TEXT}, texts={"about": "Gr\u00fc\u00dfe"}),
+    Case("inst-full-de: AES with PPMd", seven_zip(FILES[:1] + SETUP, ["-mm=PPMd"] + AES),
+         ["-lg"] + INSTALL + ["-c", "setup.exe"], "inst-full-de", extract=False, tester=SEVEN_ZIP_TEST),
+    Case("inst-jpg-de", jpeg_method("photo.jpg"), ["-lg"] + INSTALL + ["-c", "setup.exe"], "inst-jpg-de",
+         extract=False, tester=["unzip", "-l"]),
+    Case("PPMd alone: std-lzpp-en", seven_zip(FILES[:1], ["-mm=PPMd"]), ["-y"], "std-lzpp-en", extract=False,
+         tester=SEVEN_ZIP_TEST),
+    Case("LZMA alone: inst-lzpp-en", seven_zip(FILES[:1] + SETUP, ["-mm=LZMA"]), INSTALL + ["-c", "setup.exe"],
+         "inst-lzpp-en", extract=False, tester=SEVEN_ZIP_TEST),
+    Case("non-ASCII default folder", deflated(FILES), ["-y", "-d", "C:\\\u00dcnpack"], "std-lzpp-en",
+         extract=False, texts={"folder": "C:\\\u00dcnpack"}),
+    Case("non-ASCII command: a quoted program with a blank", deflated(FILES), None, "std-lzpp-en", extract=False,
+         raw='-y -c "C:\\Pr\u00f6gram Files\\x.exe" a b',
+         texts={"program": "C:\\Pr\u00f6gram Files\\x.exe", "arguments": "a b"}),
+    Case("non-ASCII Zip name", deflated(FILES), ["-y"], "std-lzpp-en", extract=False, zip_name="\u00efn.zip"),
+
+    # Refusals.
+    Case("a command whose quote never closes", deflated(FILES), None, None, exit_code=BUILD_FAILED,
+         extract=False, raw='-y -c"C:\\a b\\x.exe', messages=[MSG_VALIDATION]),
+    Case("a Zip name that Windows opens as a device", deflated(FILES), ["-y"], None, exit_code=REFUSED,
+         extract=False, zip_name="con.tar.zip", messages=[MSG_ZIP_NAME, MSG_NO_ZIP_NAME]),
+    Case("an entry hidden inside another's data", hidden_entry, ["-y"], None, exit_code=BUILD_FAILED,
+         extract=False, messages=[MSG_LIBRARY_ERROR]),
+
+    # Names without the UTF-8 flag, in the code page the stub reads them in.
+    Case("Shift-JIS names under code page 932", stored_names([(n.encode("cp932"), d) for n, d in SJIS_NAMES]),
+         ["-silent", "-d", "{out}"], "std-lzpp-en", locale=JAPANESE, flags_off=FLAG_LONG_NAMES,
+         tree=dict(SJIS_NAMES)),
+    Case("CP437 names", stored_names([(n.encode("cp437"), d) for n, d in CP437_NAMES]),
+         ["-y", "-silent", "-d", "{out}"], "std-lzpp-en", tree=dict(CP437_NAMES)),
 ]
 
 
 SETUP_FILES = FILES + [("setup.exe", None)]  # None: the fake program's bytes
 SILENT = ["-y", "-silent", "-d", "{out}"]
-INSTALL = ["-y", "-setup", "-t", "{dir}\\dialog.txt", "-auto"]
+INSTALL_AUTO = ["-y", "-setup", "-t", "{dir}\\dialog.txt", "-auto"]
 LOG_TEXT = "an earlier build\r\n"
 
 RESOURCE_CASES = [
@@ -255,15 +422,15 @@ RESOURCE_CASES = [
          "std-basic-en", icon=BITMAP, icon_used=False, messages=[6050]),
     Case("-runasadmin, standard mode", deflated(FILES), SILENT + ["-runasadmin"], "std-basic-en"),
     Case("installation mode runs as administrator, with an icon", deflated(SETUP_FILES),
-         INSTALL + ["-i", "{dir}\\icon.ico", "-c", "setup.exe"], "inst-basic-en", setup_fake=True,
+         INSTALL_AUTO + ["-i", "{dir}\\icon.ico", "-c", "setup.exe"], "inst-basic-en", setup_fake=True,
          icon=icon_file([48, 32, 16, 24]), icon_used=True),
-    Case("installation mode -runasuser", deflated(SETUP_FILES), INSTALL + ["-runasuser", "-c", "setup.exe"],
+    Case("installation mode -runasuser", deflated(SETUP_FILES), INSTALL_AUTO + ["-runasuser", "-c", "setup.exe"],
          "inst-basic-en", setup_fake=True),
     Case("-v: the build log, standard mode", deflated(FILES), SILENT + ["-v"], "std-basic-en", log=""),
     Case("-v appends to the log, installation mode", deflated(SETUP_FILES),
-         INSTALL + ["-v", "-c", "setup.exe"], "inst-basic-en", log=LOG_TEXT, extract=False),
+         INSTALL_AUTO + ["-v", "-c", "setup.exe"], "inst-basic-en", log=LOG_TEXT, extract=False),
     Case("-v with a log that cannot be opened: 1041", deflated(FILES), ["-y", "-v"], None,
-         exit_code=BUILD_FAILED, messages=[1041], files={"in.LOG/x": b""}, output_gone=True),
+         exit_code=BUILD_FAILED, messages=[1041], files={"in.LOG/x": b""}),
     # A stub image that does not end on the file alignment: the section starts
     # at the next boundary and still reaches the end of the file.
     Case("-f stub off the file alignment", deflated(FILES), SILENT + ["-f", "{dir}\\custom.exe"], "std-basic-en",
@@ -271,8 +438,7 @@ RESOURCE_CASES = [
     Case("header record refused once, 1061 OK: written again", deflated(FILES), SILENT, "std-basic-en",
          env={"QL_FAIL_RECORD_WRITES": "1", "QL_MESSAGE_ANSWERS": "1061=ok"}, messages=[1061]),
     Case("header record refused, 1061 Cancel: no output", deflated(FILES), ["-y"], None, exit_code=BUILD_FAILED,
-         env={"QL_FAIL_RECORD_WRITES": "1", "QL_MESSAGE_ANSWERS": "1061=cancel"}, messages=[1061],
-         output_gone=True),
+         env={"QL_FAIL_RECORD_WRITES": "1", "QL_MESSAGE_ANSWERS": "1061=cancel"}, messages=[1061]),
 ]
 
 GROUPS = {"table": CASES, "resources": RESOURCE_CASES}
@@ -422,7 +588,7 @@ def log_faults(case, folder, rec):
     return ["log line %r, wanted %r" % (line, want) for line, want in zip(lines, wanted) if not re.fullmatch(want, line)]
 
 
-def launch(args, options, folder, line):
+def launch(args, options, folder, line, env):
     """Runs the command line in the file `line` through the launcher and its
     robot: (exit code, output). The launcher's log holds the code its run
     ended with; under an emulator Wine may kill the launcher's process on its
@@ -430,7 +596,7 @@ def launch(args, options, folder, line):
     log = os.path.join(folder, "log.jsonl")
     run = subprocess.run([args.wine, args.launcher, "-timeout", str(RUN_DEADLINE)] + options +
                          ["-log", log, "-cmdfile", line],
-                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
     code = run.returncode
     if code == 128 + 9:
         try:
@@ -454,6 +620,15 @@ class Runner:
         for path, name in ((args.builder, "qlxtra32.exe"), (args.helper, "QLSE32.DLL"),
                            (args.help_file, "quollase.chm")):
             shutil.copyfile(path, os.path.join(self.dist, name))
+        # The locales the cases ask for, kept beside the work folder: made once.
+        self.locales = os.path.join(os.path.dirname(os.path.abspath(args.work)), "locales")
+        for locale in sorted({c.locale for cases in GROUPS.values() for c in cases if c.locale}):
+            if not os.path.isdir(os.path.join(self.locales, locale)):
+                os.makedirs(self.locales, exist_ok=True)
+                language, charmap = locale.split(".")
+                subprocess.run(["localedef", "-i", language, "-f", charmap, os.path.join(self.locales, locale)],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
         global FAKE_BYTES
         with open(args.fake, "rb") as f:
             FAKE_BYTES = f.read()
@@ -469,7 +644,19 @@ class Runner:
             return os.path.join(self.args.wine_state, "prefix", "drive_c", *rest)
         return "/" + "/".join(rest) if drive == "Z:" else None
 
+    def environment(self, case, **more):
+        env = dict(os.environ, **more)
+        if case.locale:
+            env.update(QL_WINE_LOCALE=case.locale, LOCPATH=self.locales)
+        return env
+
     def run(self, case):
+        try:
+            return self.build(case)
+        except (OSError, subprocess.SubprocessError) as e:
+            return ["%s: %s" % (type(e).__name__, e)]
+
+    def build(self, case):
         folder = os.path.join(self.args.work, case.name.replace(" ", "_").replace(":", "").replace("/", "_"))
         os.makedirs(folder)
         zip_path = os.path.join(folder, case.zip_name)
@@ -493,20 +680,28 @@ class Runner:
             with open(os.path.join(folder, "in.LOG"), "wb") as f:
                 f.write(case.log.encode("cp1252"))
         out_dir = os.path.join(folder, "out")
+        exe = os.path.splitext(zip_path)[0] + ".exe"
         holder = None
         if case.hold_ms:
-            exe = os.path.join(folder, "in.exe")
             with open(exe, "wb") as f:
                 f.write(b"old")
             holder = subprocess.Popen([self.args.wine, self.args.fake, "hold", winpath(exe), str(case.hold_ms)],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(2)
-        args = [a.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder)) for a in case.args]
         log = os.path.join(folder, "messages.log")
-        env = dict(os.environ, QL_MESSAGE_LOG=winpath(log), **case.env)
+        env = self.environment(case, QL_MESSAGE_LOG=winpath(log), **case.env)
         builder = os.path.join(self.dist, "qlxtra32.exe")
-        run = subprocess.run([self.args.wine, builder, winpath(zip_path)] + args, env=env, cwd=folder,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE)
+        if case.raw is not None:
+            line = os.path.join(folder, "builder-line.txt")
+            with open(line, "w", encoding="utf-8", newline="") as f:
+                f.write('"%s" "%s" %s' % (winpath(builder), winpath(zip_path),
+                                          case.raw.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder))))
+            command = [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-cmdfile", line]
+        else:
+            args = [a.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder)) for a in case.args]
+            command = [self.args.wine, builder, winpath(zip_path)] + args
+        run = subprocess.run(command, env=env, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                             timeout=RUN_DEADLINE + 60)
         messages = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
         if holder is not None:
             holder.wait(timeout=RUN_DEADLINE)
@@ -516,10 +711,9 @@ class Runner:
             faults.append("messages %s, wanted %s: %r" % (ids, case.messages, messages))
         if run.returncode != case.exit_code:
             return faults + ["exit code %d, wanted %d; messages %r" % (run.returncode, case.exit_code, messages)]
-        exe = os.path.join(folder, "in.exe")
         if case.exit_code != BUILT:
-            if case.output_gone and os.path.exists(exe):
-                faults.append("the failed build left %s behind" % exe)
+            if os.path.exists(exe) and not case.hold_ms:
+                faults.append("a refused build left %s behind" % os.path.basename(exe))
             return faults
         check = subprocess.run([sys.executable, os.path.join(self.args.tools, "sfxcheck.py"), exe, "--json"],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
@@ -538,7 +732,7 @@ class Runner:
         if case.log is not None:
             faults += log_faults(case, folder, rec)
         if rec["flags"] & case.flags_on != case.flags_on or rec["flags"] & case.flags_off:
-            faults.append("flags 0x%x" % rec["flags"])
+            faults.append("flags 0x%x: wanted on 0x%x, off 0x%x" % (rec["flags"], case.flags_on, case.flags_off))
         if (rec["crc32"] != 0) != case.crc:
             faults.append("CRC 0x%x" % rec["crc32"])
         for name, data in case.files.items():
@@ -556,7 +750,7 @@ class Runner:
                               ["folder", "program", "arguments", "reserved", "greeting", "title",
                                "about", "options"], result["texts"]))
             if fields.get(name) != text:
-                faults.append("%s = %r" % (name, fields.get(name)))
+                faults.append("%s = %r, wanted %r" % (name, fields.get(name), text))
         test = subprocess.run(case.tester + [exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               timeout=60)
         text = test.stdout.decode("utf-8", "replace")
@@ -564,12 +758,12 @@ class Runner:
             faults.append("%s: %s" % (" ".join(case.tester), text))
         if case.extract and not faults:
             if case.setup_fake:
-                faults += self.extract_setup(folder, exe)
+                faults += self.extract_setup(case, folder, exe)
             else:
-                faults += self.extract(folder, exe, zip_path, out_dir)
+                faults += self.extract(case, folder, exe, zip_path, out_dir)
         return faults
 
-    def extract_setup(self, folder, exe):
+    def extract_setup(self, case, folder, exe):
         """An installation build: the stub presses Setup itself (-auto), the
         fake setup runs once in a temporary folder that is gone afterwards."""
         line = os.path.join(folder, "line.txt")
@@ -579,7 +773,8 @@ class Runner:
         with open(script, "w") as f:
             f.write("default cancel 300\nwindow\ncaption Self-Extractor - \nrepeat\nleave\n")
         fake_log = os.path.join(folder, "fake.jsonl")
-        code, output = launch(self.args, ["-script", script, "-env", "QLFAKE_LOG=" + winpath(fake_log)], folder, line)
+        code, output = launch(self.args, ["-script", script, "-env", "QLFAKE_LOG=" + winpath(fake_log)], folder,
+                              line, self.environment(case))
         if code != 0:
             return ["stub ended with %d: %s" % (code, output)]
         try:
@@ -594,18 +789,24 @@ class Runner:
             return ["the temporary folder %r is still there" % runs[0]["folder"]]
         return []
 
-    def extract(self, folder, exe, zip_path, out_dir):
+    def extract(self, case, folder, exe, zip_path, out_dir):
         line = os.path.join(folder, "line.txt")
         with open(line, "w", encoding="utf-8", newline="") as f:
             f.write('"%s"' % winpath(exe))
         script = os.path.join(folder, "script.txt")
         with open(script, "w") as f:
             f.write("default cancel 300\n")
-        code, output = launch(self.args, ["-script", script], folder, line)
+        code, output = launch(self.args, ["-script", script], folder, line, self.environment(case))
         if code != 0:
             return ["stub ended with %d: %s" % (code, output)]
         wanted = os.path.join(folder, "unzipped")
-        subprocess.run(["unzip", "-q", "-d", wanted, zip_path], check=True, timeout=60)
+        if case.tree is None:
+            subprocess.run(["unzip", "-q", "-d", wanted, zip_path], check=True, timeout=60)
+        else:
+            for name, data in case.tree.items():
+                os.makedirs(os.path.dirname(os.path.join(wanted, name)), exist_ok=True)
+                with open(os.path.join(wanted, name), "wb") as f:
+                    f.write(data)
         compare = filecmp.dircmp(wanted, out_dir)
         faults = []
 
@@ -622,12 +823,15 @@ def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("group", choices=sorted(GROUPS))
     for name in ("wine", "wine-state", "launcher", "fake", "builder", "helper", "help-file", "stubs", "tools",
-                 "work"):
+                 "native-build", "work"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--only", help="run only the cases whose name holds this text")
     args = parser.parse_args(argv)
+    cases = [c for c in GROUPS[args.group] if not args.only or args.only in c.name]
+    global NATIVE_BUILD
+    NATIVE_BUILD = args.native_build
     runner = Runner(args)
     failed = 0
-    cases = GROUPS[args.group]
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         for case, faults in zip(cases, pool.map(runner.run, cases)):
             print("%s %s" % ("ok  " if not faults else "FAIL", case.name))

@@ -58,9 +58,9 @@ TEST(QlFileId, SplitsIntoParts)
         {QL("\\\\srv\\share\\a.txt"), "\\\\srv\\share|\\|a|txt|dot"},
         {QL("\\\\srv\\share"), "\\\\srv\\share||||-"},
         {QL("\\\\srv\\share/x"), "\\\\srv\\share|/|x||-"},
-        // devices: the part of name.ext before its last dot
+        // devices: the part of name.ext before its first dot, as Windows opens it
         {QL("dir\\con1.txt"), "|dir|con1|txt|dot"},
-        {QL("dir\\con.tar.gz"), "|dir|con.tar|gz|dot"},
+        {QL("dir\\cons.tar.gz"), "|dir|cons.tar|gz|dot"},
         {QL("C:\\lpt0.txt"), "C:|\\|lpt0|txt|dot"},
         {QL("\\console\\x"), "|\\console|x||-"},
         {QL("\\.\\..\\x"), "|\\.\\..|x||-"},
@@ -71,6 +71,9 @@ TEST(QlFileId, SplitsIntoParts)
         {QL("1:\\x"), ""},
         {QL("ab:c"), ""},
         {QL("dir\\con.txt"), ""},
+        {QL("dir\\con.tar.gz"), ""},
+        {QL("C:\\out\\nul.backup.exe"), ""},
+        {QL("\\x\\aux.d\\y.txt"), ""},
         {QL("dir\\com1.txt"), ""},
         {QL("AUX"), ""},
         {QL("Nul."), ""},
@@ -82,13 +85,13 @@ TEST(QlFileId, SplitsIntoParts)
         QlFileId id(c.path);
         std::string expected = c.parts;
         bool parses = !expected.empty();
-        EXPECT_EQ(id.IsSet(), parses) << qlShowText(c.path, 40);
-        EXPECT_EQ(QlStr(c.path).IsValidPath(), parses) << qlShowText(c.path, 40);
+        EXPECT_EQ(id.IsSet(), parses) << qlShowText(QlStr(c.path));
+        EXPECT_EQ(QlStr(c.path).IsValidPath(), parses) << qlShowText(QlStr(c.path));
         if (parses) {
-            EXPECT_EQ(Parts(id), expected) << qlShowText(c.path, 40);
+            EXPECT_EQ(Parts(id), expected) << qlShowText(QlStr(c.path));
             EXPECT_EQ(id.GetPath(), QlStr(c.path)) << "the full path keeps the text as given";
         } else {
-            EXPECT_EQ(Parts(id), "<null>|<null>|<null>|<null>|-") << qlShowText(c.path, 40);
+            EXPECT_EQ(Parts(id), "<null>|<null>|<null>|<null>|-") << qlShowText(QlStr(c.path));
         }
     }
     EXPECT_EQ(qlShowReports(), "");
@@ -280,7 +283,10 @@ TEST(QlFileId, Checks)
         {"device com1.log", qlFileIdIsDeviceName, QL("com1.log"), true},
         {"device Lpt9", qlFileIdIsDeviceName, QL("Lpt9"), true},
         {"device console", qlFileIdIsDeviceName, QL("console"), false},
-        {"device con.tar.gz", qlFileIdIsDeviceName, QL("con.tar.gz"), false},
+        {"device con.tar.gz", qlFileIdIsDeviceName, QL("con.tar.gz"), true},
+        {"device blank before the dot", qlFileIdIsDeviceName, QL("prn .txt"), true},
+        {"device conout$", qlFileIdIsDeviceName, QL("CONOUT$"), true},
+        {"device name behind a dot", qlFileIdIsDeviceName, QL("x.con"), false},
         {"device com10", qlFileIdIsDeviceName, QL("com10"), false},
         {"device lpt0", qlFileIdIsDeviceName, QL("lpt0"), false},
         {"device empty", qlFileIdIsDeviceName, QL(""), false},

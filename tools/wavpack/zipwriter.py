@@ -15,7 +15,7 @@ DOS_DATE = ((2026 - 1980) << 9) | (12 << 5) | 10
 
 @dataclass
 class Entry:
-    name: str
+    name: str              # written in CP437; bytes are written as they stand
     method: int
     data: bytes            # the entry's data as stored
     crc: int               # of the uncompressed bytes
@@ -44,7 +44,7 @@ def read_entries(path):
 def write_zip(path, entries):
     out, central = bytearray(), bytearray()
     for e in entries:
-        name = e.name.encode('cp437')
+        name = e.name if isinstance(e.name, bytes) else e.name.encode('cp437')
         offset = len(out)
         fields = (20, e.flags, e.method, DOS_TIME, DOS_DATE, e.crc & 0xFFFFFFFF,
                   len(e.data), e.size & 0xFFFFFFFF, len(name))

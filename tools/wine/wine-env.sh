@@ -11,8 +11,10 @@ export XDG_DATA_HOME="$state/home/.local/share"
 export XDG_CACHE_HOME="$state/home/.cache"
 # Wine takes the "C" locale as en-US (ANSI code page 1252, OEM 437); the UTF-8
 # form lets non-ASCII names and arguments cross to the Unix side intact, and
-# is present on every Debian machine.
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
+# is present on every Debian machine. A test that needs other code pages names
+# its own UTF-8 locale in QL_WINE_LOCALE (with LOCPATH where it generated it):
+# Wine takes each program's code pages from the locale it starts in.
+export LANG=${QL_WINE_LOCALE:-C.UTF-8} LC_ALL=${QL_WINE_LOCALE:-C.UTF-8}
 export TZ=UTC
 if [ -f "$state/display" ]; then
   DISPLAY=$(cat "$state/display")
