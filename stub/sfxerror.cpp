@@ -9,8 +9,16 @@
 #include "common/QlHooks.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
+#if QL_SFX_NARROW
+#include "stub/sfxfileid.h"
+#include "stub/sfxnarrow.h"
+#endif
 
+#if QL_SFX_NARROW
+const char kSfxHeadSource[] = "sfxhead.c";
+#else
 const char kSfxHeadSource[] = "sfxheadw.c";
+#endif
 const char kSfxUtilSource[] = "qlutil.c";
 
 namespace {
@@ -40,7 +48,12 @@ void write_crash_report_header(HANDLE file)
 {
     SYSTEMTIME now;
     GetSystemTime(&now);
+#if QL_SFX_NARROW
+    SfxDateTime time(now);
+    write_line(file, IDS_REPORT_DATE, time.month, time.day, time.year, time.hour, time.minute);
+#else
     write_line(file, IDS_REPORT_DATE, now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute);
+#endif
 
     wchar_t module[261] = {0};
     GetModuleFileNameW(nullptr, module, 260);
@@ -79,9 +92,13 @@ void new_handler_exit() { out_of_memory_exit(); }
 
 QlStr sfx_text(int id)
 {
+#if QL_SFX_NARROW
+    return QlStr(load_string_narrow(id), 1);
+#else
     QlStr text;
     text.LoadString(id);
     return text;
+#endif
 }
 
 int sfx_box(HWND owner, const QlStr& text, UINT type)

@@ -4,6 +4,7 @@
 
 #include "common/datetime.h"
 #include "stub/sfxres.h"
+#include "stub/sfxstub.h"
 
 namespace {
 
@@ -69,9 +70,7 @@ QlStr fill_placeholders(const QlStr& format, const QlStr* texts, int text_count,
 
 QlStr load_text(int id)
 {
-    QlStr text;
-    text.LoadString(id);
-    return text;
+    return sfx_text(id);
 }
 
 }  // namespace

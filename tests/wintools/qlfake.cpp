@@ -20,6 +20,7 @@
 //                       caption holds CAPTION (as a user would, meanwhile)
 //   link LINK TARGET    makes LINK a symbolic link to the folder TARGET
 //   exists PATH         "exists yes" or "exists no"
+//   version             "version MAJOR.MINOR PLATFORM", as Windows reports itself
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -372,6 +373,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"exists" && hasValue) {
             result(GetFileAttributesW(argv[++i]) != INVALID_FILE_ATTRIBUTES ? L"exists yes"
                                                                               : L"exists no");
+        } else if (action == L"version") {
+            OSVERSIONINFOW info = {};
+            info.dwOSVersionInfoSize = sizeof info;
+            GetVersionExW(&info);
+            result(L"version " + std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion) +
+                   L" " + std::to_wstring(info.dwPlatformId));
         } else if (action == L"start" && hasValue) {
             start(argv[++i]);
         } else if (action == L"waitfor" && hasValue) {
