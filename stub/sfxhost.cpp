@@ -4,7 +4,6 @@
 
 #include "common/datetime.h"
 #include "stub/sfxres.h"
-#include "stub/sfxstub.h"
 
 namespace {
 
@@ -70,7 +69,9 @@ QlStr fill_placeholders(const QlStr& format, const QlStr* texts, int text_count,
 
 QlStr load_text(int id)
 {
-    return sfx_text(id);
+    QlStr text;
+    text.LoadString(id);
+    return text;
 }
 
 }  // namespace
