@@ -282,12 +282,8 @@ ZipScanFault check_entry_name(const uint8_t* name, size_t length, bool utf8, QlC
         return kZipScanNameTooLong;
     if (length == 0)
         return kZipScanOk;
-    // The name the stub will write: the same conversion, on a copy, since
-    // it may change the stored bytes.
-    char stored[kMaxName + 1];
-    memcpy(stored, name, length);
-    stored[length] = 0;
-    QlStr decoded = qlZipNameDecode(stored, static_cast<int>(length), utf8);
+    // The name the stub will write: the same conversion.
+    QlStr decoded = qlZipNameDecode(reinterpret_cast<const char*>(name), static_cast<int>(length), utf8);
     if (decoded.Length() > static_cast<int>(kMaxName) ||
         qlZipNameCheck(decoded.Text(), decoded.Length()) != kQlZipNameOk)
         return kZipScanInvalidName;

@@ -25,45 +25,73 @@ typedef int(__cdecl* SetNewModeFn)(int);
     ExitProcess(1);
 }
 
+// The handler that malloc's failures reach through msvcrt.
+QlOutOfMemoryHandler g_handler = out_of_memory;
+
 int __cdecl msvcrt_new_handler(size_t)
 {
-    out_of_memory();
+    g_handler();
+    return 0;  // a handler that returns lets the allocation fail
 }
 
-void cxx_new_handler()
-{
-    out_of_memory();
-}
+struct MsvcrtSetters {
+    SetNewHandlerFn handler = nullptr;
+    SetNewModeFn mode = nullptr;
+};
 
-void set_msvcrt_handler(MsvcrtNewHandler handler, int mode)
+MsvcrtSetters msvcrt_setters()
 {
+    MsvcrtSetters setters;
     HMODULE crt = GetModuleHandleA("msvcrt.dll");
     if (crt == nullptr)
-        return;
-    auto setHandler = reinterpret_cast<SetNewHandlerFn>(
+        return setters;
+    setters.handler = reinterpret_cast<SetNewHandlerFn>(
         reinterpret_cast<void*>(GetProcAddress(crt, "?_set_new_handler@@YAP6AHI@ZP6AHI@Z@Z")));
-    auto setMode = reinterpret_cast<SetNewModeFn>(
+    setters.mode = reinterpret_cast<SetNewModeFn>(
         reinterpret_cast<void*>(GetProcAddress(crt, "?_set_new_mode@@YAHH@Z")));
-    if (setHandler)
-        setHandler(handler);
-    if (setMode)
-        setMode(mode);
+    return setters;
+}
+
+// Installs both msvcrt settings and answers the ones they replaced.
+QlMemHandlerState set_handlers(void (*cxx)(), MsvcrtNewHandler crt, int mode)
+{
+    QlMemHandlerState before = {std::set_new_handler(cxx), nullptr, 0};
+    const MsvcrtSetters setters = msvcrt_setters();
+    if (setters.handler)
+        before.crt_handler = setters.handler(crt);
+    if (setters.mode)
+        before.crt_mode = setters.mode(mode);
+    return before;
 }
 
 }  // namespace
 
 void qlMemSetNewHandler()
 {
+    qlMemSetNewHandler(out_of_memory);
+}
+
+void qlMemSetNewHandler(QlOutOfMemoryHandler handler)
+{
     // libstdc++'s operator new loops on its own handler and never asks
     // msvcrt's, so both are installed.
-    std::set_new_handler(cxx_new_handler);
-    set_msvcrt_handler(msvcrt_new_handler, 1);
+    g_handler = handler;
+    set_handlers(handler, msvcrt_new_handler, 1);
 }
 
 void qlMemClearNewHandler()
 {
-    std::set_new_handler(nullptr);
-    set_msvcrt_handler(nullptr, 0);
+    set_handlers(nullptr, nullptr, 0);
+}
+
+QlMemHandlerState qlMemSuspendNewHandler()
+{
+    return set_handlers(nullptr, nullptr, 0);
+}
+
+void qlMemResumeNewHandler(const QlMemHandlerState& state)
+{
+    set_handlers(state.cxx_handler, state.crt_handler, state.crt_mode);
 }
 
 void qlMemSetMainWindow(void* window)

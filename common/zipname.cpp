@@ -2,6 +2,7 @@
 #include "common/zipname.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/QlGutz.h"
 
@@ -136,14 +137,16 @@ void oem_name_to_ansi(char* name, int length)
     memcpy(name, copy.Text(), length);
 }
 
-QlStr qlZipNameDecode(char* stored, int length, bool utf8)
+QlStr qlZipNameDecode(const char* stored, int length, bool utf8)
 {
     QlStr name;
     if (utf8) {
         name = QlStr(stored, length, 3);
     } else {
-        oem_name_to_ansi(stored, length);
-        name = QlStr(stored, length, 1);
+        std::vector<char> converted(stored, stored + length);
+        converted.push_back(0);
+        oem_name_to_ansi(converted.data(), length);
+        name = QlStr(converted.data(), length, 1);
     }
     return name.IsNull() ? QlStr() : name;
 }

@@ -38,10 +38,11 @@ bool qlZipNameIsDevice(const QlChar* element, int length);
 
 // The name of an entry as the stub takes it from its stored bytes, for the
 // stub and for every check that must judge the name the stub will write:
-// with general-purpose bit 11 the bytes are UTF-8; otherwise they are first
-// put through `oem_name_to_ansi` (in place) and then read in the ANSI code
-// page. An empty name, or one that does not convert, is empty.
-QlStr qlZipNameDecode(char* stored, int length, bool utf8);
+// with general-purpose bit 11 the bytes are UTF-8; otherwise a copy of them
+// is first put through `oem_name_to_ansi` and then read in the ANSI code
+// page. The stored bytes stay as they are: a Unicode path field belongs to
+// them by its CRC. An empty name, or one that does not convert, is empty.
+QlStr qlZipNameDecode(const char* stored, int length, bool utf8);
 
 // Names written by DOS tools are in the OEM code page: the stored bytes are
 // converted to the ANSI code page in place when the name only becomes plain

@@ -106,8 +106,7 @@ public:
         if (!g_unzipSet || !g_unzip.check_name)
             return;
         // The name as the stub will decode it.
-        std::string stored(reinterpret_cast<const char*>(name), length);
-        QlStr wide = qlZipNameDecode(&stored[0], static_cast<int>(length), utf8);
+        QlStr wide = qlZipNameDecode(reinterpret_cast<const char*>(name), static_cast<int>(length), utf8);
         g_unzip.check_name(0, wide.Text(), 0, wide.Text());
     }
 

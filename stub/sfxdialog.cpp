@@ -227,14 +227,6 @@ void end_of_run(HWND dialog)
     closing_step(dialog, unattended());
 }
 
-// A failure before the command ran: nothing of it stays on the disk.
-void abandon_run(HWND dialog)
-{
-    remove_temp_folder();
-    EndDialog(dialog, 1);
-    closing_step(dialog, unattended());
-}
-
 void init_install(HWND dialog)
 {
     init_common(dialog);
@@ -313,9 +305,12 @@ void on_setup(HWND dialog)
         closing_step(dialog, g_sfx.silent);
         return;
     }
+    // From here on a run whose command does not run keeps its folder, with
+    // the extracted files in it.
     if (change_to_folder(folder) != 0) {
         sfx_box_id(dialog, IDS_CHDIR_ERROR, MB_OK);
-        abandon_run(dialog);
+        g_state.temp_folder.Clear();
+        closing_step(dialog, unattended());
         return;
     }
 
@@ -326,13 +321,11 @@ void on_setup(HWND dialog)
             arguments.AppendChar(L' ');
         arguments.AppendText(g_sfx.extra_args);
     }
-    if (!command.HasText()) {
-        sfx_box_id(dialog, IDS_NO_COMMAND, MB_ICONERROR);
-        end_of_run(dialog);
-        return;
-    }
     HANDLE process = nullptr;
-    if (run_setup_command(command, arguments, &process) <= 31) {
+    if (!command.HasText() || run_setup_command(command, arguments, &process) <= 31) {
+        if (!command.HasText())
+            sfx_box_id(dialog, IDS_NO_COMMAND, MB_ICONERROR);
+        g_sfx.keep_temp_folder = true;
         end_of_run(dialog);
         return;
     }

@@ -54,7 +54,8 @@ bool get_temp_base_folder(QlStr* path);
 bool make_numbered_temp_folder(const QlStr& base, QlStr* folder);
 bool create_temp_folder(QlStr* folder);
 // Deletes the tree; true when the folder itself was removed. Links inside it
-// (junctions, symbolic links) are removed themselves, never followed.
+// (junctions, symbolic links) are removed themselves, never followed. Nothing
+// is deleted while g_sfx.keep_temp_folder is set.
 bool delete_temp_folder(const QlStr& folder);
 // Nonzero when the delete failed.
 int delete_file_forced(const QlStr& path);

@@ -4,9 +4,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <new>
-
 #include "common/QlHooks.h"
+#include "common/memory.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
 #if QL_SFX_NARROW
@@ -85,8 +84,6 @@ void write_crash_report_header(HANDLE file)
     write_line(file, IDS_REPORT_VIRT_TOTAL, static_cast<long>(memory.dwTotalVirtual >> 10));
     write_line(file, IDS_REPORT_VIRT_FREE, static_cast<long>(memory.dwAvailVirtual >> 10));
 }
-
-void new_handler_exit() { out_of_memory_exit(); }
 
 }  // namespace
 
@@ -207,7 +204,9 @@ void out_of_memory_exit()
 
 void install_out_of_memory_handler()
 {
-    std::set_new_handler(new_handler_exit);
+    // For operator new and malloc alike: the C runtime's allocations and the
+    // decoders' blocks come from malloc.
+    qlMemSetNewHandler(out_of_memory_exit);
 }
 
 // The library's checks: its source names carry no extension; the report

@@ -82,6 +82,7 @@ struct SfxState {
     bool overwrite_all;      // always on in installation mode
     bool meter_in_use;       // the meter shows the progress (no status line then)
     bool silent;
+    bool keep_temp_folder;   // no command ran: delete_temp_folder leaves the folder
 
     int pending_return;      // set by a callback that caught an SfxReturn; 0 none
 };

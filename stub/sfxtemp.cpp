@@ -164,6 +164,10 @@ bool create_temp_folder(QlStr* folder)
 
 bool delete_temp_folder(const QlStr& folder)
 {
+    // The extracted files of a run whose command never ran are the user's
+    // to look at or to start by hand.
+    if (g_sfx.keep_temp_folder)
+        return false;
     // A drive root is never deleted.
     if (folder.Length() <= 3) {
         sfx_box_id(g_sfx.main_window, IDS_CHDIR_ERROR, MB_OK);

@@ -89,6 +89,12 @@ int runBlockDecoder(ExtractionState& s, SfxDecodeFunction decode)
         job.buffer_size = kDecodeBufferSize;
     }
     const int result = decode(job);
+    // The user's abort comes back as the decoder's result, whose message
+    // says so; any other failure on the way shows its own.
+    if (s.pending.set && s.pending.user_abort) {
+        s.pending = SfxPendingEnd();
+        return kQlDecodeAborted;
+    }
     raise_pending(s);
     return result;
 }
@@ -184,7 +190,10 @@ int check_write(ExtractionState& s, uint32_t written, uint32_t expected)
         return kQlDecodeInvalid;
     }
     if (s.host->poll_user_abort()) {
+        // Stored and Deflate data end here without a further box; a block
+        // decoder hands the abort back as its result (runBlockDecoder).
         defer_end(s, kSfxExtractFailed, nullptr);
+        s.pending.user_abort = true;
         return kQlDecodeAborted;
     }
     return 0;

@@ -91,7 +91,7 @@ class JpegEntryDecoder {
 public:
     explicit JpegEntryDecoder(const SfxDecodeJob& job)
         : input_(job.source), file_(job.buffer, job.buffer_size, job.sink),
-          parser_(side_, file_)
+          parser_(side_, file_), recorded_size_(job.uncompressed_size)
     {
     }
 
@@ -109,6 +109,7 @@ private:
     QlMIO side_;
     QlJIO file_;
     JzipParser parser_;
+    uint64_t recorded_size_;
 };
 
 int JpegEntryDecoder::read_side_block()
@@ -165,6 +166,15 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
         if (quant[i] == nullptr)
             throw static_cast<int>(kJzipThrowInvalid);
     }
+    // Every block costs the scan's coded data at least two bits (a DC and an
+    // AC code of at least one bit each): a frame of more blocks than four per
+    // byte of the recorded size cannot come out of this entry. A hostile frame
+    // header is refused here, before its band is taken.
+    uint64_t scan_blocks = 0;
+    for (uint32_t i = 0; i < layout.count; ++i)
+        scan_blocks += static_cast<uint64_t>(layout.mcu_rows) * layout.c[i].v * layout.c[i].blocks_per_row;
+    if (scan_blocks / 4 > recorded_size_)
+        throw static_cast<int>(kJzipThrowBadData);
     // 128 bytes a block; on a 32-bit system a large frame would wrap.
     const uint64_t band_bytes = layout.band_blocks * 128;
     if (band_bytes > 0x7FFFFFFF)

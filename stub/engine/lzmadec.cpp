@@ -95,10 +95,10 @@ struct EntryDecoder {
 };
 
 // A legitimate stream never reaches back further than the bytes it has
-// produced, so a dictionary larger than the recorded size only costs memory
-// (7-Zip's levels name up to 64 MiB, also for tiny files). Only for entries
-// that end at their recorded size: one with an end marker is decoded to the
-// marker whatever its size says.
+// produced, and the engine refuses every byte past the recorded size, also
+// for an entry that ends at its end marker: a dictionary larger than the
+// recorded size only costs memory (7-Zip's levels name up to 64 MiB, also
+// for tiny files; a hostile header names 4 GiB).
 void fit_dictionary(uint8_t properties[5], uint64_t uncompressed_size)
 {
     const uint64_t least = kDictionaryMin;
@@ -190,8 +190,7 @@ int lzma_decode_entry(const SfxDecodeJob& job)
         result = kQlDecodeInvalid;
     } else {
         const bool end_marker = (job.flags & kEntryBitEndMarker) != 0;
-        if (!end_marker)
-            fit_dictionary(properties, job.uncompressed_size);
+        fit_dictionary(properties, job.uncompressed_size);
         result = sdk_result(LzmaDec_Allocate(&d->lzma, properties, LZMA_PROPS_SIZE, &g_alloc));
         if (result == kQlDecodeOk) {
             QlOutputWindow out = {job.buffer, job.buffer_size, 0, job.sink};

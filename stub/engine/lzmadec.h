@@ -13,7 +13,8 @@
 
 // The entry driver of method 14 (SfxDecodeFunction): a QlDecodeResult.
 // General-purpose flag bit 1: the stream ends with its end marker, whatever
-// the recorded size says.
+// the recorded size says. Either way the dictionary is cut to the recorded
+// size (at least 4 KiB), past which the engine takes no output.
 int lzma_decode_entry(const SfxDecodeJob& job);
 
 // Decodes one raw LZMA block (five property bytes, then the stream) from

@@ -4,11 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
-#ifdef _WIN32
-#include "common/memory.h"
-#endif
+#include "stub/engine/decodermemory.h"
 
 namespace {
 
@@ -1300,17 +1297,8 @@ int Model::decode_symbol()
 // the program.
 uint8_t* allocate_model(uint32_t size)
 {
-#ifdef _WIN32
-    const bool handler = std::get_new_handler() != nullptr;
-    if (handler)
-        qlMemClearNewHandler();
-#endif
-    void* block = std::malloc(static_cast<size_t>(size) + 4);
-#ifdef _WIN32
-    if (handler)
-        qlMemSetNewHandler();
-#endif
-    return static_cast<uint8_t*>(block);
+    QlDecoderMemoryScope memory;
+    return static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size) + 4));
 }
 
 }  // namespace

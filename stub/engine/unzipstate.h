@@ -74,6 +74,7 @@ struct SfxExtractionEnd {
 struct SfxPendingEnd {
     bool set = false;
     bool show = false;
+    bool user_abort = false;  // Yes to "Abort unzip operation?": the decoder reports it
     int value = kSfxExtractFailed;
     SfxMessage message;
 };

@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     job.source = &source;
     job.sink = &sink;
     job.compressed_size = size - 1;
+    job.uncompressed_size = kOutputBound;
     job.buffer = buffer.data();
     job.buffer_size = buffer_size;
     const int result = jpeg_decode_entry(job);

@@ -332,6 +332,35 @@ TEST(JpegEntry, BrokenFramesAndScans)
     }
 }
 
+TEST(JpegEntry, FrameTooLargeForTheRecordedSizeIsRefusedBeforeItsBand)
+{
+    // A 16 x 16 greyscale file whose frame header claims 4096 x 4096: 262144
+    // blocks, which no file of its size can code (two bits a block at least).
+    // The entry is cut behind its first side block: a decoder that took the
+    // band would run out of input in the scan instead.
+    const std::vector<uint8_t> jpeg = cjpeg("-grayscale", 16, 16);
+    const size_t sof = find_marker(jpeg, 0xC0);
+    std::vector<uint8_t> entry = encode(jpeg);
+    entry.resize(8 + (entry[4] | (entry[5] << 8)));
+    for (size_t i : {sof + 5, sof + 7}) {
+        entry[8 + i] = 0x10;
+        entry[8 + i + 1] = 0x00;
+    }
+    const struct {
+        uint64_t recorded;
+        int result;
+    } cases[] = {
+        {jpeg.size(), kQlDecodeBadData},
+        {65535, kQlDecodeBadData},
+        {65536, kQlDecodeInputEnded},  // 4 blocks a byte would fit: the scan is decoded
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recorded);
+        MemorySink sink;
+        EXPECT_EQ(c.result, decode_entry(entry, &sink, 0x100000, c.recorded));
+    }
+}
+
 TEST(JpegEntry, HugeFramesAreOutOfMemoryNotWrapped)
 {
     // 65535 x 65535 at 4:4:4: the band buffer would pass 32 bits.

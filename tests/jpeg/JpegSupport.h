@@ -59,9 +59,10 @@ struct DecodeRun {
 };
 
 // Decodes an entry with a decode buffer of `buffer_size` bytes (guarded by a
-// tail that must stay untouched).
+// tail that must stay untouched); `recorded` is the entry's recorded size
+// (none by default).
 inline int decode_entry(const std::vector<uint8_t>& entry, MemorySink* sink,
-                        uint32_t buffer_size = 0x100000)
+                        uint32_t buffer_size = 0x100000, uint64_t recorded = ~uint64_t{0})
 {
     std::vector<uint8_t> buffer(buffer_size + 64, 0xA5);
     MemorySource source(entry);
@@ -69,6 +70,7 @@ inline int decode_entry(const std::vector<uint8_t>& entry, MemorySink* sink,
     job.source = &source;
     job.sink = sink;
     job.compressed_size = entry.size();
+    job.uncompressed_size = recorded;
     job.buffer = buffer.data();
     job.buffer_size = buffer_size;
     const int result = jpeg_decode_entry(job);

@@ -136,7 +136,10 @@ TEST(LzmaEntry, EndsWhereTheHeaderFlagAndRecordedSizeSay)
     } cases[] = {
         {false, 0, n, n, kQlDecodeOk, "known size, no marker"},
         {false, 0, n - 1000, n - 1000, kQlDecodeOk, "stops at the recorded size"},
-        {true, kFlagEndMarker, 10, n, kQlDecodeOk, "flag bit 1: until the marker, whatever the size says"},
+        // The dictionary is cut to the recorded size with the flag too (the
+        // engine takes nothing past it): a stream that reaches back further
+        // is invalid.
+        {true, kFlagEndMarker, 10, 0, kQlDecodeInvalid, "flag bit 1, size too small"},
         {true, kFlagEndMarker, n + 5000, n, kQlDecodeOk, "flag bit 1, size too large"},
         {true, 0, n + 5000, n, kQlDecodeOk, "an early marker ends it; the size check is the engine's"},
         {false, kFlagEndMarker, n, n, kQlDecodeInvalid, "flag bit 1 but no marker: the input ends first"},

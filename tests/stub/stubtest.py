@@ -181,6 +181,19 @@ def setup_ran(line, folder=r"\\QLSE\d+\.TMP$", runs=1, folder_stays=False):
     return check
 
 
+def folder_kept(*names):
+    """The temporary folder (under the case's own TMP) stays, with these files
+    extracted into it."""
+    def check(run):
+        tmp = run.path("tmp")
+        kept = os.listdir(tmp)
+        if len(kept) != 1 or not re.match(r"QLSE\d+\.TMP$", kept[0], re.IGNORECASE):
+            return ["the temp folder holds %r, wanted the one extraction folder kept" % kept]
+        return ["%s is not in the kept folder" % n for n in names
+                if not os.path.isfile(os.path.join(tmp, kept[0], n))]
+    return check
+
+
 def all_of(*checks):
     def check(run):
         return [fault for c in checks for fault in c(run)]
@@ -467,9 +480,15 @@ GROUPS.update({
              script=["window", "text " + PRODUCT_LINE, "text About this setup", "press-text OK"] + LEAVE_DIALOG,
              windows=[(DIALOG, "Press Setup"), (CAPTION, PRODUCT_LINE)],
              check=setup_ran("setup.exe click about.exe 112 sleep 2500")),
-        Case("no command: 1018, and the folder is deleted", entries=SETUP_ENTRIES,
+        # No command ran: the extracted files stay for the user.
+        Case("no command: 1018, and the folder stays", entries=SETUP_ENTRIES, temp=[],
              pack=install(command=""), script=LEAVE_DIALOG,
-             windows=[(DIALOG, "Press Setup"), (CAPTION, TEXT_NO_COMMAND)]),
+             windows=[(DIALOG, "Press Setup"), (CAPTION, TEXT_NO_COMMAND)],
+             check=folder_kept("readme.txt", "setup.exe")),
+        Case("a command that cannot start: its error, and the folder stays", entries=SETUP_ENTRIES,
+             temp=[], pack=install(command="missing.exe"), script=LEAVE_DIALOG,
+             windows=[(DIALOG, "Press Setup"), (CAPTION, "")],
+             check=folder_kept("readme.txt", "setup.exe")),
         Case("QLSE0.TMP to QLSE4.TMP taken: QLSE5.TMP", entries=SETUP_ENTRIES, processes=3,
              temp=["QLSE%d.TMP" % n for n in range(5)], pack=install(arguments="sleep 200"),
              script=LEAVE_DIALOG, windows=[(DIALOG, "Press Setup")],

@@ -526,6 +526,44 @@ TEST(UnzipWalk, DecoderSlotsAndTheirMessages)
     EXPECT_TRUE(missing.host.files.empty());
 }
 
+TEST(UnzipWalk, AbortInsideABlockDecoderIsItsMessage)
+{
+    // The decoder hands the sink's answer back, as the real ones do: the
+    // user's abort ends the entry with the decoder's message for it.
+    const struct {
+        uint16_t method;
+        int id;
+        int phrase;
+    } cases[] = {
+        {14, kSfxTextUnzipAborted, kSfxTextPhraseLzma},
+        {96, kSfxTextUnzipAborted, kSfxTextPhraseJpeg},
+        {97, kSfxTextUnzipAborted, kSfxTextPhraseWavPack},
+        {98, kSfxTextPpmdError, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        ScriptedDecoder::output = sample(0x9000);
+        ScriptedDecoder::result = 0;
+        Entry e;
+        e.name = "m.bin";
+        e.method = c.method;
+        e.plain = ScriptedDecoder::output;
+        e.data = sample(333, 5);
+        Extraction x(archive({e}));
+        x.settings.decoders = {&ScriptedDecoder::decode, &ScriptedDecoder::decode, &ScriptedDecoder::decode,
+                               &ScriptedDecoder::decode};
+        x.host.abort_at_write = 1;
+        EXPECT_EQ(x.run(), kSfxExtractFailed);
+        ASSERT_EQ(x.host.errors.size(), 1u);
+        EXPECT_EQ(x.host.error_id(), c.id);
+        EXPECT_EQ(x.host.errors.back().phrase, c.phrase);
+        if (c.method == 98) {
+            EXPECT_EQ(x.host.errors.back().numbers[0], kQlDecodeAborted);
+        }
+        EXPECT_FALSE(x.has("m.bin"));
+    }
+}
+
 // ---------------------------------------------------------- hostile archives
 
 TEST(UnzipWalk, HostileNamesAreRefusedAndNothingIsWritten)

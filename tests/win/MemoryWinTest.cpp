@@ -21,3 +21,24 @@ TEST(MemoryWin, SuspendedHandlerLetsAllocationsFail)
     EXPECT_THROW(big = new char[huge], std::bad_alloc);
     delete[] big;
 }
+
+namespace {
+void own_handler() {}
+}  // namespace
+
+// A suspension puts back exactly what was installed: a program's own handler
+// (the stub's), never the library's in its place.
+TEST(MemoryWin, SuspensionRestoresTheInstalledHandler)
+{
+    qlMemSetNewHandler(own_handler);
+    const QlMemHandlerState saved = qlMemSuspendNewHandler();
+    EXPECT_EQ(std::get_new_handler(), nullptr);
+    volatile size_t huge = 0x7FF00000u;
+    void* block = std::malloc(huge);
+    EXPECT_EQ(block, nullptr);
+    std::free(block);
+    qlMemResumeNewHandler(saved);
+    EXPECT_EQ(std::get_new_handler(), &own_handler);
+    qlMemClearNewHandler();
+    EXPECT_EQ(std::get_new_handler(), nullptr);
+}

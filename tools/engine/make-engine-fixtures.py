@@ -65,7 +65,7 @@ def raw_deflate(data):
 class Entry:
     def __init__(self, name, data=b"", method=0, flags=0, payload=None, crc=None,
                  csize=None, usize=None, extra=b"", descriptor=None, date=DOS_DATE,
-                 time=DOS_TIME):
+                 time=DOS_TIME, central_extra=False):
         self.name = name if isinstance(name, bytes) else name.encode("ascii")
         self.data = data
         self.method = method
@@ -79,6 +79,8 @@ class Entry:
         self.extra = extra
         self.descriptor = descriptor  # None, "sig" or "nosig"
         self.date, self.time = date, time
+        # The extra field in the central directory too (where unzip reads it).
+        self.central_extra = central_extra
 
 
 def local_bytes(e):
@@ -105,10 +107,11 @@ def archive(entries, prefix=b"", between=None, central=True):
         return bytes(out)
     cd = bytearray()
     for e, at in zip(entries, offsets):
+        extra = e.extra if e.central_extra else b""
         cd += struct.pack("<4sHHHHHHIIIHHHHHII", b"PK\x01\x02", 20, 20, e.flags, e.method,
                           e.time, e.date, e.crc, e.csize & 0xFFFFFFFF, e.usize & 0xFFFFFFFF,
-                          len(e.name), 0, 0, 0, 0, 0, at)
-        cd += e.name
+                          len(e.name), len(extra), 0, 0, 0, 0, at)
+        cd += e.name + extra
     end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, len(entries), len(entries), len(cd),
                       len(out), 0)
     return bytes(out) + bytes(cd) + end
@@ -186,7 +189,10 @@ def expect_from_unzip(name):
     """The tree unzip extracts from the case's archive is the expected one."""
     target = os.path.join(OUT, name + ".expected")
     os.makedirs(target, exist_ok=True)
-    run(["unzip", "-qq", "-o", os.path.join(OUT, name + ".zip"), "-d", target], OUT)
+    # A UTF-8 locale: unzip then writes the names of Unicode path fields as
+    # they are, and escapes nothing.
+    run(["unzip", "-qq", "-o", os.path.join(OUT, name + ".zip"), "-d", target], OUT,
+        env=dict(os.environ, LC_ALL="C.UTF-8"))
     open(os.path.join(OUT, name + ".unzip"), "w").close()
 
 
@@ -309,10 +315,33 @@ def writer_cases():
     case("euro-name", [Entry(b"x\x80.txt", b"euro")], {"x€.txt": b"euro"})
     case("utf8-flag-over-oem", [Entry("Grüße.txt".encode(), b"utf8", flags=0x800)],
          {"Grüße.txt": b"utf8"})
+    infozip_unicode_cases()
 
     hostile_cases()
     record_cases()
     prompt_cases()
+
+
+def infozip_oem_name(name):
+    """A name as Info-ZIP's zip for Windows stores it: in the OEM code page
+    (437 here), each character that the code page lacks as #Uxxxx."""
+    return b"".join(c.encode("cp437") if c.encode("cp437", "ignore") else
+                    ("#U%04x" % ord(c)).encode() for c in name)
+
+
+def infozip_unicode_cases():
+    # Info-ZIP's zip for Windows writes each name beside its OEM form in a
+    # Unicode path field (0x7075) whose CRC is that of the stored bytes, in the
+    # local and the central header. The field names the file, also where the
+    # stored name alone would have been converted from OEM to ANSI.
+    files = {"ñandú €.txt": b"one\n", "Grüße/Straße.txt": b"two\n", "naïve.txt": b"three\n"}
+    entries = []
+    for name, data in files.items():
+        stored, uni = infozip_oem_name(name), name.encode("utf-8")
+        extra = struct.pack("<HHBI", 0x7075, 5 + len(uni), 1, zlib.crc32(stored)) + uni
+        entries.append(Entry(stored, data, extra=extra, central_extra=True))
+    write("infozip-unicode-path", archive(entries))
+    expect_from_unzip("infozip-unicode-path")
 
 
 def hostile_cases():

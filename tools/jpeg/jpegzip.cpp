@@ -138,6 +138,8 @@ bool decodes_back(const std::vector<uint8_t>& entry, const std::vector<uint8_t>&
     SfxDecodeJob job;
     job.source = &source;
     job.sink = &sink;
+    job.compressed_size = entry.size();
+    job.uncompressed_size = jpeg.size();
     job.buffer = buffer.data();
     job.buffer_size = static_cast<uint32_t>(buffer.size());
     return jpeg_decode_entry(job) == kQlDecodeOk && sink.bytes == jpeg;

@@ -7,9 +7,13 @@ must end with."""
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wavpack'))
+from zipwriter import read_entries, write_case  # noqa: E402
 
 INVALID_DATA = 1107  # "Error: Invalid compressed data to %s"
 
@@ -80,6 +84,22 @@ def main():
             raise SystemExit('jpegzip took a progressive file')
         with open(os.path.join(outdir, 'jpeg-progressive.fail'), 'w') as f:
             f.write('%d\n' % INVALID_DATA)
+
+        # A 16 x 16 greyscale file whose frame header claims 30000 x 30000:
+        # its band (1.7 GiB, below the 2 GiB cap) cannot come out of an entry
+        # of this recorded size, and is refused before it is asked for.
+        ppm = os.path.join(work, 'h.ppm')
+        jpg = os.path.join(work, 'h.jpg')
+        picture(ppm, 16, 16, 98)
+        subprocess.run(['cjpeg', '-grayscale', '-outfile', jpg, ppm], check=True)
+        hostile = os.path.join(work, 'h.zip')
+        subprocess.run([jpegzip, '--store', jpg, hostile, 'hostile.jpg'], check=True)
+        entry = read_entries(hostile)[0]
+        sof = open(jpg, 'rb').read().index(b'\xff\xc0')
+        data = bytearray(entry.data)
+        data[8 + sof + 5:8 + sof + 9] = struct.pack('>HH', 30000, 30000)
+        entry.data = bytes(data)
+        write_case(outdir, 'jpeg-frame-beyond-recorded-size', [entry], fail=INVALID_DATA)
     finally:
         shutil.rmtree(work)
 

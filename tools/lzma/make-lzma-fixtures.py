@@ -83,6 +83,12 @@ def main(outdir):
     write_case(outdir, 'lzma-buffer-multiples', seven_zip(whole, '-mm=LZMA:eos=off'), plain=whole)
 
     small = {'small.txt': text(5000, 5)}
+    # A header that names a 4 GiB dictionary for a 5000-byte file, with and
+    # without the end marker: the dictionary is cut to the recorded size.
+    for case, option in (('lzma-huge-dictionary', '-mm=LZMA:eos=off'),
+                         ('lzma-huge-dictionary-eos', '-mm=LZMA:eos')):
+        entry = patched(seven_zip(small, option)[0], 5, b'\xff\xff\xff\xff')
+        write_case(outdir, case, [entry], plain=small)
     for size in (4, 6):
         entry = patched(seven_zip(small, '-mm=LZMA')[0], 2, bytes([size, 0]))
         write_case(outdir, 'lzma-props-size-%d' % size, [entry], fail=UNKNOWN_HEADER)

@@ -73,6 +73,14 @@ bool isAnswer(RobotStep::Kind kind)
            kind == RobotStep::Leave;
 }
 
+// Input as a user's hands give it; it may follow the answer, so that it
+// reaches the program while the answer's work runs (a key pressed during an
+// extraction that the answer started).
+bool isInput(RobotStep::Kind kind)
+{
+    return kind == RobotStep::Key || kind == RobotStep::MouseClick;
+}
+
 // The fault of one line, or an empty text when the line is sound.
 std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument,
                        RobotScript& script)
@@ -108,7 +116,8 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
 
     RobotStep step{RobotStep::Leave, 0, std::wstring()};
     std::wstring rest;
-    if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press") {
+    if (keyword == L"set" || keyword == L"check" || keyword == L"uncheck" || keyword == L"press" ||
+        keyword == L"mouse-click") {
         if (!parseId(argument, step.id, rest))
             return L"\"" + keyword + L"\" needs a control id (0 to 65535)";
         if (keyword != L"set" && !rest.empty())
@@ -116,8 +125,13 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
         step.kind = keyword == L"set"       ? RobotStep::Set
                     : keyword == L"check"   ? RobotStep::Check
                     : keyword == L"uncheck" ? RobotStep::Uncheck
-                                            : RobotStep::Press;
+                    : keyword == L"press"   ? RobotStep::Press
+                                            : RobotStep::MouseClick;
         step.text = rest;
+    } else if (keyword == L"key") {
+        if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
+            return L"\"key\" needs a virtual-key code (1 to 254)";
+        step.kind = RobotStep::Key;
     } else if (keyword == L"press-text") {
         if (argument.empty())
             return L"\"press-text\" needs the button's text";
@@ -130,7 +144,7 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     } else {
         return L"unknown keyword \"" + keyword + L"\"";
     }
-    if (answered)
+    if (answered && !isInput(step.kind))
         return L"the rule has its answer already";
     rule.steps.push_back(step);
     return L"";
@@ -520,6 +534,22 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
     case RobotStep::Close:
         PostMessageW(window, WM_CLOSE, 0, 0);
         log_.write(head + ",\"do\":\"close\"");
+        return true;
+    case RobotStep::Key:
+        // Into the window's queue, behind whatever the robot posted before.
+        PostMessageW(window, WM_KEYDOWN, step.id, 1);
+        PostMessageW(window, WM_KEYUP, step.id, 0xC0000001);
+        log_.write(head + ",\"do\":\"key\"" + id);
+        return true;
+    case RobotStep::MouseClick:
+        // The button's own press and release, not its command: a program
+        // that drains its input meanwhile sees the click as a user's.
+        control = findControl(window, step.id);
+        if (control) {
+            PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+            PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        }
+        log_.write(head + ",\"do\":\"mouse-click\"" + id + (control ? "" : ",\"missing\":true"));
         return true;
     case RobotStep::Leave:
         return true;

@@ -15,7 +15,7 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick } kind;
     int id;
     std::wstring text;
 };
