@@ -28,6 +28,8 @@ import time
 import wave
 import zipfile
 import zlib
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 import pefile
 
@@ -588,27 +590,6 @@ def log_faults(case, folder, rec):
     return ["log line %r, wanted %r" % (line, want) for line, want in zip(lines, wanted) if not re.fullmatch(want, line)]
 
 
-def launch(args, options, folder, line, env):
-    """Runs the command line in the file `line` through the launcher and its
-    robot: (exit code, output). The launcher's log holds the code its run
-    ended with; under an emulator Wine may kill the launcher's process on its
-    way out after that, which loses nothing of the run."""
-    log = os.path.join(folder, "log.jsonl")
-    run = subprocess.run([args.wine, args.launcher, "-timeout", str(RUN_DEADLINE)] + options +
-                         ["-log", log, "-cmdfile", line],
-                         env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
-    code = run.returncode
-    if code == 128 + 9:
-        try:
-            with open(log, encoding="utf-8") as f:
-                ends = [e["code"] for e in map(json.loads, f) if e["event"] == "end"]
-        except OSError:
-            ends = []
-        if ends:
-            code = ends[-1]
-    return code, run.stdout.decode("utf-8", "replace")
-
-
 class Runner:
     def __init__(self, args):
         self.args = args
@@ -696,12 +677,12 @@ class Runner:
             with open(line, "w", encoding="utf-8", newline="") as f:
                 f.write('"%s" "%s" %s' % (winpath(builder), winpath(zip_path),
                                           case.raw.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder))))
-            command = [self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE), "-cmdfile", line]
+            options = ["-timeout", str(RUN_DEADLINE), "-cmdfile", line]
         else:
             args = [a.replace("{out}", winpath(out_dir)).replace("{dir}", winpath(folder)) for a in case.args]
-            command = [self.args.wine, builder, winpath(zip_path)] + args
-        run = subprocess.run(command, env=env, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE + 60)
+            options = ["-timeout", str(RUN_DEADLINE), "--", builder, winpath(zip_path)] + args
+        run = launch(self.args.wine, self.args.launcher, options, env=env, cwd=folder,
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
         messages = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
         if holder is not None:
             holder.wait(timeout=RUN_DEADLINE)
@@ -773,10 +754,13 @@ class Runner:
         with open(script, "w") as f:
             f.write("default cancel 300\nwindow\ncaption Self-Extractor - \nrepeat\nleave\n")
         fake_log = os.path.join(folder, "fake.jsonl")
-        code, output = launch(self.args, ["-script", script, "-env", "QLFAKE_LOG=" + winpath(fake_log)], folder,
-                              line, self.environment(case))
-        if code != 0:
-            return ["stub ended with %d: %s" % (code, output)]
+        run = launch(self.args.wine, self.args.launcher,
+                     ["-timeout", str(RUN_DEADLINE), "-script", script, "-env", "QLFAKE_LOG=" + winpath(fake_log),
+                      "-log", os.path.join(folder, "log.jsonl"), "-cmdfile", line],
+                     env=self.environment(case), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                     timeout=RUN_DEADLINE + 60)
+        if run.returncode != 0:
+            return ["stub ended with %d: %s" % (run.returncode, run.stdout.decode("utf-8", "replace"))]
         try:
             with open(fake_log, encoding="utf-8") as f:
                 runs = [json.loads(l) for l in f]
@@ -796,9 +780,13 @@ class Runner:
         script = os.path.join(folder, "script.txt")
         with open(script, "w") as f:
             f.write("default cancel 300\n")
-        code, output = launch(self.args, ["-script", script], folder, line, self.environment(case))
-        if code != 0:
-            return ["stub ended with %d: %s" % (code, output)]
+        run = launch(self.args.wine, self.args.launcher,
+                     ["-timeout", str(RUN_DEADLINE), "-script", script, "-log", os.path.join(folder, "log.jsonl"),
+                      "-cmdfile", line],
+                     env=self.environment(case), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                     timeout=RUN_DEADLINE + 60)
+        if run.returncode != 0:
+            return ["stub ended with %d: %s" % (run.returncode, run.stdout.decode("utf-8", "replace"))]
         wanted = os.path.join(folder, "unzipped")
         if case.tree is None:
             subprocess.run(["unzip", "-q", "-d", wanted, zip_path], check=True, timeout=60)

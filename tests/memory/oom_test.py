@@ -16,6 +16,8 @@ import random
 import shutil
 import subprocess
 import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 TEXT = "There is not enough memory available for Quolla to continue."
 LIBRARY_CAPTION = "Quolla Self-Extractor"
@@ -46,9 +48,9 @@ def run(args, work, name, program, arguments, caption):
     with open(script, "w", encoding="utf-8") as f:
         f.write("default leave\nwindow\ncaption %s\ntext %s\npress 1\n" % (caption, TEXT))
     log_path = os.path.join(work, name + ".jsonl")
-    done = subprocess.run([args.wine, args.launcher, "-timeout", "60", "-script", script,
-                           "-log", log_path, "--", program] + arguments,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
+    done = launch(args.wine, args.launcher, ["-timeout", "60", "-script", script,
+                                             "-log", log_path, "--", program] + arguments,
+                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
     output = done.stdout.decode("utf-8", "replace")
     faults = []
     if done.returncode != 1:

@@ -20,6 +20,8 @@ import subprocess
 import sys
 import zipfile
 import zlib
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 RUN_DEADLINE = 90
 EYECATCHER = b"TRV\x01sfx\x02"
@@ -804,11 +806,10 @@ class Runner:
                     f.write(text)
         if case.before is not None:
             case.before(self, folder)
-        run = subprocess.run([self.args.wine, self.args.launcher, "-timeout", str(RUN_DEADLINE)] + env + [
-                              "-script", os.path.join(folder, "script.txt"), "-log", log_path,
-                              "-cmdfile", os.path.join(folder, "line.txt")],
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=RUN_DEADLINE + 60)
+        run = launch(self.args.wine, self.args.launcher, ["-timeout", str(RUN_DEADLINE)] + env + [
+                     "-script", os.path.join(folder, "script.txt"), "-log", log_path,
+                     "-cmdfile", os.path.join(folder, "line.txt")],
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=RUN_DEADLINE + 60)
         output = run.stdout.decode("utf-8", "replace")
         faults = []
         if case.read_only:

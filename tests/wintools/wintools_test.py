@@ -10,6 +10,8 @@ import os
 import shutil
 import subprocess
 import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
+from launch import launch  # noqa: E402
 
 DEADLINE_EXIT = 124
 FAILURE_EXIT = 125
@@ -42,9 +44,8 @@ class Case:
 
     def launch(self, options, env=None):
         """Runs the launcher; answers its exit code and its output."""
-        run = subprocess.run([self.args.wine, self.args.launcher] + options,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             env=env, timeout=240)
+        run = launch(self.args.wine, self.args.launcher, options,
+                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=240)
         return run.returncode, run.stdout.decode("utf-8", "replace")
 
     def log(self, name="log.jsonl"):
