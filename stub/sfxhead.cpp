@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int kExitInternal = 1;
-
 // A narrow copy of a path that outlives the next narrow view.
 void copy_narrow(const SfxFileId& path, char* out, size_t size)
 {
@@ -122,11 +120,7 @@ bool run_copy(const SfxFileId& target, const SfxFileId& folder, const SfxFileId&
     free(writable);
     if (!started)
         return false;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    if (!GetExitCodeProcess(process.hProcess, exit_code))
-        *exit_code = kExitInternal;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    sfx_wait_for_copy(process, exit_code);
     return true;
 }
 

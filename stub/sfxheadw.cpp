@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kExitInternal = 1;
-
 // --- paths
 
 bool get_long_temp_path(QlStr* path)
@@ -110,11 +108,7 @@ bool run_copy(const QlStr& target, const QlStr& folder, const QlStr& own, DWORD*
     if (!CreateProcessW(target.Text(), writable.Buffer(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.Text(), &startup, &process))
         return false;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    if (!GetExitCodeProcess(process.hProcess, exit_code))
-        *exit_code = kExitInternal;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    sfx_wait_for_copy(process, exit_code);
     return true;
 }
 

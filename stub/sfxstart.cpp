@@ -30,6 +30,15 @@ QlStr sfx_module_path(DWORD units)
     return length == 0 || length >= units ? QlStr() : QlStr(buffer);
 }
 
+void sfx_wait_for_copy(const PROCESS_INFORMATION& process, DWORD* exit_code)
+{
+    WaitForSingleObject(process.hProcess, INFINITE);
+    if (!GetExitCodeProcess(process.hProcess, exit_code))
+        *exit_code = kExitInternal;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 // The name part replaced by the long name that FindFirstFileW finds.
 QlStr sfx_own_long_path(const QlStr& path)
 {

@@ -99,6 +99,13 @@ QlStr sfx_module_path(DWORD units);
 // The name part replaced by the long name that FindFirstFileW finds.
 QlStr sfx_own_long_path(const QlStr& path);
 
+// The exit code of a copy whose own code cannot be read (as after an
+// internal error).
+constexpr int kExitInternal = 1;
+// Waits for the started copy to end and closes its handles; its exit code,
+// or kExitInternal when that cannot be read.
+void sfx_wait_for_copy(const PROCESS_INFORMATION& process, DWORD* exit_code);
+
 // The header record as this image carries it (filled in the file by the builder).
 void sfx_read_own_header(SfxHeader* out);
 // The eyecatcher, read from the template at run time so that the image
