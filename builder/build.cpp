@@ -7,10 +7,13 @@
 #include <ctime>
 #include <vector>
 
+#include "builder/callbacks.h"
 #include "builder/crc32.h"
+#include "builder/openretry.h"
 #include "builder/pe.h"
 #include "builder/pehead.h"
 #include "builder/qlse32api.h"
+#include "builder/services.h"
 #include "builder/sfxheader.h"
 #include "builder/stubvariants.h"
 #include "builder/switches.h"
@@ -27,14 +30,10 @@
 
 namespace {
 
-const DWORD kWaitMs = 7999;
 const uint32_t kWorkSize = 196608;
 const int kThrowRefused = 2;
 
 uint16_t g_featureMask = 0;
-bool g_cancelRequested = false;
-HWND g_progressWindow = nullptr;
-uint32_t g_progressTotal = 0;
 
 std::wstring wide(const QlStr& s) { return std::wstring(s.Text() ? s.Text() : L"", s.Length()); }
 
@@ -70,41 +69,6 @@ std::wstring with_extension(const std::wstring& path, const wchar_t* extension)
 }
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// CreateFileW, retried while another process holds the file, for up to
-// 7,999 ms, with the window messages processed between the tries.
-HANDLE open_retrying(const std::wstring& path, DWORD access, DWORD share, DWORD disposition)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        process_pending_messages();
-        HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD error = GetLastError();
-        if (h != INVALID_HANDLE_VALUE || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
-                                          error != ERROR_LOCK_VIOLATION) ||
-            GetTickCount() - start > kWaitMs) {
-            process_pending_messages();
-            return h;
-        }
-        Sleep(50);
-    }
-}
-
-// The output is deleted before the build; a file held open by another
-// process gets the same patience as the open.
-bool delete_retrying(const std::wstring& path)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        process_pending_messages();
-        if (DeleteFileW(path.c_str()) || !exists(path))
-            return true;
-        if (GetTickCount() - start > kWaitMs)
-            return false;
-        Sleep(50);
-    }
-}
 
 class File {
 public:
@@ -248,139 +212,6 @@ bool check_zip_and_target(const std::wstring& zip_name)
     return true;
 }
 
-// --- the helper library's callbacks
-
-int QLSE_API cb_zero() { return 0; }
-int QLSE_API cb_one() { return 1; }
-int QLSE_API cb_two() { return 2; }
-int QLSE_API cb_five() { return 5; }
-int QLSE_API cb_status_text(int, const QlseChar* text)
-{
-    if (g_progressWindow && text)
-        SetDlgItemTextW(g_progressWindow, 4001, text);
-    process_pending_messages();
-    return 1;
-}
-int QLSE_API cb_error(int code, const QlseChar* text)
-{
-    show_error_format(kMsgLibraryError, code, text ? text : L"");
-    return 1;
-}
-int QLSE_API cb_message(const QlseChar* text, int quiet)
-{
-    if (!quiet && text)
-        message_box_id(kMsgLibraryError, QlStr(text), MB_OK | MB_ICONERROR);
-    return 1;
-}
-int QLSE_API cb_poll_cancel()
-{
-    process_pending_messages();
-    return g_cancelRequested ? 1 : 0;
-}
-int QLSE_API cb_progress_start(uint32_t total)
-{
-    g_progressTotal = total;
-    if (g_progressWindow) {
-        HWND meter = GetDlgItem(g_progressWindow, 4002);
-        if (meter) {
-            SendMessageW(meter, WM_USER, 0xFFFF, 0);
-            SendMessageW(meter, WM_USER + 2, 0, 0);
-        }
-    }
-    process_pending_messages();
-    return 0;
-}
-int QLSE_API cb_progress_step(uint32_t position)
-{
-    if (g_progressWindow) {
-        HWND meter = GetDlgItem(g_progressWindow, 4002);
-        if (meter)
-            SendMessageW(meter, WM_USER + 2, meter_units(position, g_progressTotal), 0);
-    }
-    process_pending_messages();
-    return 0;
-}
-int QLSE_API cb_message_box(void* owner, const QlseChar* text, const QlseChar* caption, uint32_t type)
-{
-    HWND o = owner ? static_cast<HWND>(owner) : g_progressWindow;
-    return sink_message_box(0, o, QlStr(text ? text : L""), QlStr(caption ? caption : L""), type);
-}
-int QLSE_API cb_status_name(int append)
-{
-    if (g_progressWindow && !append)
-        SetDlgItemTextW(g_progressWindow, 4001, L"");
-    return 0;
-}
-int QLSE_API cb_disk_prompt(int, const QlseChar*, const QlseChar*) { return 2; }
-int QLSE_API cb_disk_prompt_text(const QlseChar*) { return 2; }
-int QLSE_API cb_write_error(const QlseChar* name)
-{
-    show_error_format(kMsgWriteTo, name ? name : L"");
-    return 5;
-}
-int QLSE_API cb_check_name(int, const QlseChar* name, int, const QlseChar* other)
-{
-    if (name == nullptr)
-        return 0;
-    QlStr n(name), o(other ? other : L"");
-    if (qlZipNameCheck(n.Text(), n.Length()) == kQlZipNameOk && (n.HasNonAscii() || o.HasNonAscii()))
-        g_featureMask |= kFeatureUnicode;
-    return 0;
-}
-void QLSE_API cb_assert(const QlseChar* file, int line) { on_library_assert(file, line); }
-void QLSE_API cb_win32_error(const QlseChar* file, int line) { on_library_win32_error(file, line); }
-
-const wchar_t kOutOfMemory[] =
-    L"There is not enough memory available for Quolla to continue.\n\nPlease close some of your "
-    L"other applications or free up some memory another way before trying to run Quolla again.";
-
-void init_zip_callbacks()
-{
-    QlseZipCallbacks t = {};
-    t.unused_1 = cb_zero;
-    t.unused_2 = cb_zero;
-    t.status_text = cb_status_text;
-    t.error = cb_error;
-    t.message = cb_message;
-    t.poll_cancel = cb_poll_cancel;
-    t.progress_start = cb_progress_start;
-    t.progress_step = cb_progress_step;
-    t.idle = cb_zero;
-    t.message_box = cb_message_box;
-    t.status_name = cb_status_name;
-    t.disk_prompt = cb_disk_prompt;
-    t.disk_prompt_text = cb_disk_prompt_text;
-    t.write_error = cb_write_error;
-    t.unused_18 = cb_zero;
-    t.out_of_memory = kOutOfMemory;
-    g_helper->zip_init(t);
-}
-
-void init_unzip_callbacks()
-{
-    QlseUnzipCallbacks t = {};
-    t.none_1 = cb_zero;
-    t.none_2 = cb_zero;
-    t.check_name = cb_check_name;
-    t.error = cb_error;
-    t.none_5 = cb_one;
-    t.none_6 = cb_zero;
-    t.message_box = cb_message_box;
-    t.on_assert = cb_assert;
-    t.on_win32_error = cb_win32_error;
-    t.disk_prompt = cb_disk_prompt;
-    t.none_11 = cb_one;
-    t.none_12 = cb_five;
-    t.none_13 = cb_five;
-    t.none_14 = cb_zero;
-    t.none_15 = cb_zero;
-    t.none_16 = cb_one;
-    t.none_17 = cb_zero;
-    t.none_18 = cb_two;
-    t.out_of_memory = kOutOfMemory;
-    g_helper->unzip_init(t);
-}
-
 bool test_zip_with_helper(const std::wstring& zip)
 {
     init_unzip_callbacks();
@@ -389,7 +220,9 @@ bool test_zip_with_helper(const std::wstring& zip)
     block.quiet = 1;
     block.zip_name = zip.c_str();
     block.no_output = 1;
+    g_nameFeatures = 0;
     int result = g_helper->unzip(&block);
+    g_featureMask |= g_nameFeatures;
     return result == 0 || result == 1;
 }
 
@@ -736,7 +569,7 @@ void update_stub_resources(const std::wstring& output)
 // The file steps. Every failure has shown its message.
 bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip, const std::wstring& output)
 {
-    g_cancelRequested = false;
+    clear_cancel_request();
     {
         File z(CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -817,7 +650,7 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
         split.source_zip = zip.c_str();
         split.target = output.c_str();
         g_helper->zipsplit(&split);
-        if (g_cancelRequested || split.result != 0)
+        if (cancel_requested() || split.result != 0)
             throw kThrowRefused;
 
         out.reset(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING));
@@ -898,7 +731,7 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
         ok = true;
     } catch (...) {
         out.close();
-        DeleteFileW(output.c_str());
+        delete_retrying(output);
         throw;
     }
     return ok;
@@ -908,7 +741,7 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
 
 int build_sfx(HWND wizard)
 {
-    g_progressWindow = wizard;
+    set_progress_window(wizard);
     g_featureMask = 0;
     if (g_helper == nullptr)
         return 0;
@@ -960,7 +793,7 @@ int build_sfx_guarded(HWND wizard)
     try {
         return build_sfx(wizard);
     } catch (...) {
-        g_progressWindow = nullptr;
+        set_progress_window(nullptr);
         return 0;
     }
 }

@@ -25,16 +25,6 @@ std::wstring build_option_string(const SfxOptions& options, const SfxBuildSettin
 uint32_t header_flags(const SfxOptions& options, const SfxBuildSettings& settings,
                       bool encrypted_entries, bool long_names, bool pe_section);
 
-// The meter holds 16-bit words: a byte position and total scaled to them.
-inline uint16_t meter_units(uint64_t value, uint64_t total)
-{
-    if (total == 0)
-        return 0;
-    if (value > total)
-        value = total;
-    return static_cast<uint16_t>(value * 0xFFFFull / total);
-}
-
 // Builder messages of the build (builder/build_en.rc).
 enum BuildMessage {
     kMsgReadError = 1018,

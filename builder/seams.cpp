@@ -34,16 +34,6 @@ bool create_start_menu_folder()
     return false;
 }
 
-int read_common_controls_version()
-{
-    return 0;
-}
-
-bool activate_other_instance(const QlStr&)
-{
-    return false;
-}
-
 bool check_setup_command(const QlStr&)
 {
     return true;
@@ -60,18 +50,6 @@ bool main_archiver_passes_version_test()
 }
 
 void write_main_archiver_exe_setting(const QlStr&)
-{
-}
-
-void register_meter_class(HINSTANCE)
-{
-}
-
-void help_start(const QlStr&)
-{
-}
-
-void help_stop()
 {
 }
 

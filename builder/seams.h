@@ -26,11 +26,6 @@ int run_post_install(bool nor_form);
 void write_settings_report();
 // "-setupSM": the Start-menu folder with its two shortcuts; true when made.
 bool create_start_menu_folder();
-// The common-controls version (major * 100 + minor); 0 when not queried.
-int read_common_controls_version();
-// Another builder window that is busy, or idle and now handed our command
-// line: true ends this builder.
-bool activate_other_instance(const QlStr& command_line);
 // The wizard's command check for an installation command; false when it
 // showed its message.
 bool check_setup_command(const QlStr& command);
@@ -38,12 +33,6 @@ bool check_setup_command(const QlStr& command);
 QlStr read_main_archiver_exe_setting();
 bool main_archiver_passes_version_test();
 void write_main_archiver_exe_setting(const QlStr& path);
-// The "Meter" window class of the progress display.
-void register_meter_class(HINSTANCE instance);
-// The F1 message-filter hook and the help viewer, for the help file beside
-// the builder; help_stop removes the hook and shuts the viewer down.
-void help_start(const QlStr& help_file);
-void help_stop();
 // The builder's version record (the default value of its HKLM key).
 QlStr read_builder_version_record();
 void write_builder_version_record(const QlStr& version);

@@ -9,12 +9,17 @@
 
 #include "builder/qlse32api.h"
 #include "builder/seams.h"
+#include "builder/services.h"
 #include "builder/setup/version.h"
 #include "builder/sfxoptions.h"
 #include "builder/stubvariants.h"
 #include "builder/switches.h"
+#include "builder/testhooks.h"
 #include "builder/textfile.h"
 #include "builder/trace.h"
+#include "builder/ui/dlg.h"
+#include "builder/ui/help.h"
+#include "builder/ui/meter.h"
 #include "builder/ui/msgsink.h"
 #include "common/QlCmdl.h"
 #include "common/QlGutz.h"
@@ -59,13 +64,11 @@ uint32_t g_workBufferSize = 0;
 HINSTANCE g_instance = nullptr;
 QlStr g_builderFolder;
 QlStr g_helpFile;
-HCURSOR g_waitCursor = nullptr;
-HCURSOR g_arrowCursor = nullptr;
 int g_commonControlsVersion = 0;
 
 int box_hook(int help_id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags)
 {
-    return sink_message_box(help_id, owner, text, caption, flags);
+    return sink_message_box(help_id, owner, text, caption, flags, help_id);
 }
 
 void drain_string_pool()
@@ -310,18 +313,9 @@ char wchar_to_ansi(wchar_t unit)
     return n == 1 && !lost ? bytes[0] : 0;
 }
 
-void process_pending_messages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
 HWND get_owner_window(bool last_popup)
 {
-    HWND main = sink_main_window();
+    HWND main = main_window();
     if (main == nullptr)
         return nullptr;
     return last_popup ? GetLastActivePopup(main) : main;
@@ -412,8 +406,6 @@ int builder_body(HINSTANCE instance, const QlStr& command_line)
         show_error_id(kMsgWin32s);
         return kExitStartupFailed;
     }
-    g_waitCursor = LoadCursorW(nullptr, IDC_WAIT);
-    g_arrowCursor = LoadCursorW(nullptr, IDC_ARROW);
     QlStr own;
     get_module_file_name(nullptr, own);
     g_builderFolder = folder_of(own);
@@ -427,6 +419,7 @@ int builder_body(HINSTANCE instance, const QlStr& command_line)
     if (!qlFileExists(g_helpFile)) {
         show_error_id(kMsgHelpMissing);
         exitCode = kExitStartupFailed;
+    } else if (run_test_dialog_if_asked(&exitCode)) {
     } else if (special_first_argument(command_line, exitCode)) {
     } else if (!line_tokenizes(command_line)) {
         show_error_id(kMsgValidation);
@@ -491,6 +484,7 @@ int builder_main(HINSTANCE instance, const QlStr& command_line)
     QlStr own;
     HRESULT com = CoInitialize(nullptr);
     register_meter_class(instance);
+    dialog_services_start();
     get_module_file_name(nullptr, own);
     help_start(folder_of(own) + QL("quollase.chm"));
     int result = builder_body(instance, command_line);

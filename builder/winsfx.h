@@ -25,7 +25,6 @@ bool check_command_line_length(int module_length, int line_length);
 void detect_os_and_defaults();
 int get_module_file_name(HMODULE module, QlStr& path);
 char wchar_to_ansi(wchar_t unit);
-void process_pending_messages();
 HWND get_owner_window(bool last_popup);
 int record_builder_version();
 void register_with_main_archiver();

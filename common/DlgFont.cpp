@@ -51,11 +51,16 @@ void qlDlgFontGetMessageFont(LOGFONTW* font, int* points)
     *font = metrics.lfMessageFont;
     int height = font->lfHeight < 0 ? -font->lfHeight : font->lfHeight;
     font->lfHeight = height;
+    *points = MulDiv(height, 72, qlDlgScreenPixelsPerInch());
+}
+
+int qlDlgScreenPixelsPerInch()
+{
     HDC screen = GetDC(nullptr);
     int pixels = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen)
         ReleaseDC(nullptr, screen);
-    *points = MulDiv(height, 72, pixels > 0 ? pixels : 96);
+    return pixels > 0 ? pixels : 96;
 }
 
 bool qlDlgFontGetSubstitute(HINSTANCE module, wchar_t* face, int units, int* points)

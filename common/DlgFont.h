@@ -24,3 +24,5 @@ bool qlDlgNeedsFontSubstitution(HINSTANCE module);
 bool qlDlgFontGetSubstitute(HINSTANCE module, wchar_t* face, int units, int* points);
 // The system's message font and its size in points.
 void qlDlgFontGetMessageFont(LOGFONTW* font, int* points);
+// The screen's vertical pixels per inch (96 when unknown), for point sizes.
+int qlDlgScreenPixelsPerInch();

@@ -19,20 +19,18 @@ const int kLineItem = 388;
 
 QlDlgHost g_host = {};
 
-// The resource bytes of a dialog template, or null.
-const void* find_template(HINSTANCE module, LPCWSTR name, DWORD* size, bool report)
+// The resource bytes of a dialog template, or null (an assertion report).
+const void* find_template(HINSTANCE module, LPCWSTR name, DWORD* size)
 {
     HRSRC found = FindResourceW(module, name, RT_DIALOG);
     if (found == nullptr) {
-        if (report)
-            qlHostAssert(kSource, kLineFindResource);
+        qlHostAssert(kSource, kLineFindResource);
         return nullptr;
     }
     HGLOBAL loaded = LoadResource(module, found);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (bytes == nullptr) {
-        if (report)
-            qlHostAssert(kSource, kLineLoadResource);
+        qlHostAssert(kSource, kLineLoadResource);
         return nullptr;
     }
     *size = SizeofResource(module, found);
@@ -158,7 +156,7 @@ HGLOBAL qlDlgCopyResource(const void* resource, DWORD size)
 HGLOBAL qlDlgLoadTemplate(HINSTANCE module, LPCWSTR name, DWORD extra_style)
 {
     DWORD size = 0;
-    const void* bytes = find_template(module, name, &size, true);
+    const void* bytes = find_template(module, name, &size);
     if (bytes == nullptr)
         return nullptr;
     HGLOBAL copy = qlDlgCopyResource(bytes, size);

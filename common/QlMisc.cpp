@@ -16,6 +16,42 @@ HWND g_mainWindow = nullptr;
 QlMiscBoxHook g_boxHook = nullptr;
 QlMiscHelpHook g_helpHook = nullptr;
 
+// The Help button of a box. Not every system calls the box's help callback
+// (Wine's message box ignores the button), so the box is caught as it
+// activates and its Help button and F1 go to the callback from here.
+struct HelpBox {
+    HHOOK hook = nullptr;
+    HWND window = nullptr;
+    WNDPROC procedure = nullptr;
+    DWORD help_id = 0;
+};
+HelpBox g_helpBox;
+
+LRESULT CALLBACK help_box_procedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if ((message == WM_COMMAND && LOWORD(wparam) == IDHELP) || message == WM_HELP) {
+        HELPINFO info = {};
+        info.cbSize = sizeof info;
+        info.iContextType = HELPINFO_WINDOW;
+        info.hItemHandle = box;
+        info.dwContextId = g_helpBox.help_id;
+        GetCursorPos(&info.MousePos);
+        qlMiscMsgBoxHelpCallback(&info);
+        return message == WM_HELP ? TRUE : 0;
+    }
+    return CallWindowProcW(g_helpBox.procedure, box, message, wparam, lparam);
+}
+
+LRESULT CALLBACK help_box_activation(int code, WPARAM wparam, LPARAM lparam)
+{
+    if (code == HCBT_ACTIVATE && g_helpBox.window == nullptr) {
+        g_helpBox.window = reinterpret_cast<HWND>(wparam);
+        g_helpBox.procedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            g_helpBox.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(help_box_procedure)));
+    }
+    return CallNextHookEx(g_helpBox.hook, code, wparam, lparam);
+}
+
 }  // namespace
 
 void qlMiscSetMessageBoxHook(QlMiscBoxHook hook)
@@ -31,6 +67,11 @@ void qlMiscSetHelpHook(QlMiscHelpHook hook)
 void qlMiscSetMainWindow(HWND window)
 {
     g_mainWindow = window;
+}
+
+HWND qlMiscGetMainWindow()
+{
+    return g_mainWindow;
 }
 
 HWND qlMiscGetMsgBoxOwner()
@@ -57,20 +98,35 @@ int qlMiscMessageBox(int help_id, HWND owner, const QlStr& text, const QlStr& ca
     UINT style = qlMiscMessageBoxStyle(help_id, flags);
     if (g_boxHook)
         return g_boxHook(help_id, owner, text, caption, style);
+    return qlMiscShowMessageBox(help_id, owner, text, caption, style);
+}
+
+int qlMiscShowMessageBox(int help_id, HWND owner, const QlStr& text, const QlStr& caption,
+                         UINT style)
+{
     if (style & MB_HELP) {
+        // A box over a box keeps its own catch; the outer one is put back.
+        HelpBox outer = g_helpBox;
+        g_helpBox = HelpBox();
+        g_helpBox.help_id = static_cast<DWORD>(help_id);
+        g_helpBox.hook = SetWindowsHookExW(WH_CBT, help_box_activation, nullptr, GetCurrentThreadId());
         MSGBOXPARAMSW params = {};
         params.cbSize = sizeof params;
         params.hwndOwner = owner;
         params.hInstance = GetModuleHandleW(nullptr);
-        params.lpszText = text.Text();
+        params.lpszText = text.Text() ? text.Text() : L"";
         params.lpszCaption = caption.Text();
         params.dwStyle = style;
         params.dwContextHelpId = static_cast<DWORD_PTR>(help_id);
         params.lpfnMsgBoxCallback = qlMiscMsgBoxHelpCallback;
         params.dwLanguageId = 1024;
-        return MessageBoxIndirectW(&params);
+        int answer = MessageBoxIndirectW(&params);
+        if (g_helpBox.hook != nullptr)
+            UnhookWindowsHookEx(g_helpBox.hook);
+        g_helpBox = outer;
+        return answer;
     }
-    return MessageBoxW(owner, text.Text(), caption.Text(), style);
+    return MessageBoxW(owner, text.Text() ? text.Text() : L"", caption.Text(), style);
 }
 
 void CALLBACK qlMiscMsgBoxHelpCallback(LPHELPINFO help_info)

@@ -37,12 +37,19 @@ void qlMiscSetMessageBoxHook(QlMiscBoxHook hook);
 typedef void (*QlMiscHelpHook)(HWND window, DWORD context);
 void qlMiscSetHelpHook(QlMiscHelpHook hook);
 
+// The application's main window (the wizard frame while it runs).
 void qlMiscSetMainWindow(HWND window);
+HWND qlMiscGetMainWindow();
 HWND qlMiscGetMsgBoxOwner();
 // The style the box is shown with: MB_SETFOREGROUND always, MB_TOPMOST in
 // place of MB_SYSTEMMODAL, MB_HELP only with a help id other than 0 and 1.
 UINT qlMiscMessageBoxStyle(int help_id, UINT flags);
 int qlMiscMessageBox(int help_id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags);
+// Shows the box itself, whatever the hook: MessageBoxIndirectW with the help
+// callback when the style has MB_HELP, else MessageBoxW. For the program's
+// own box road.
+int qlMiscShowMessageBox(int help_id, HWND owner, const QlStr& text, const QlStr& caption,
+                         UINT style);
 void CALLBACK qlMiscMsgBoxHelpCallback(LPHELPINFO help_info);
 
 // The error list; no log file is attached in this system.

@@ -22,6 +22,8 @@ packages=(
   locales
   # the independent PE reader that checks the built files' headers
   python3-pefile
+  # screenshots of the dialogs under Xvfb (import -window root)
+  imagemagick
 )
 
 installed() {

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <map>
 
-namespace {
+#include "builder/ui/dlg.h"
+#include "common/QlMisc.h"
 
-HWND g_mainWindow = nullptr;
+namespace {
 
 struct Recorder {
     bool inMemory = false;
@@ -114,11 +115,18 @@ void append_log_line(const std::wstring& path, int id, int answer, const QlStr& 
         else
             line += c;
     }
-    line += L"\n";
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
+    append_utf8_line(path, line);
+}
+
+}  // namespace
+
+void append_utf8_line(const std::wstring& path, const std::wstring& line)
+{
+    std::wstring text = line + L"\n";
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                     nullptr, 0, nullptr, nullptr);
     std::string utf8(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &utf8[0], bytes,
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes,
                         nullptr, nullptr);
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -129,9 +137,8 @@ void append_log_line(const std::wstring& path, int id, int answer, const QlStr& 
     CloseHandle(file);
 }
 
-}  // namespace
-
-int sink_message_box(int id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags)
+int sink_message_box(int id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags,
+                     int help_id)
 {
     Recorder& r = recorder();
     if (r.inMemory || r.fromEnvironment) {
@@ -144,13 +151,7 @@ int sink_message_box(int id, HWND owner, const QlStr& text, const QlStr& caption
             append_log_line(r.logPath, id, answer, text);
         return answer;
     }
-    if (owner == nullptr && g_mainWindow != nullptr)
-        owner = GetLastActivePopup(g_mainWindow);
-    // A box asked for as system-modal stays on top instead of blocking others.
-    if (flags & MB_SYSTEMMODAL)
-        flags = (flags & ~MB_SYSTEMMODAL) | MB_TOPMOST;
-    return MessageBoxW(owner, text.Text() ? text.Text() : L"", caption.Text(),
-                       flags | MB_SETFOREGROUND);
+    return show_message_box_now(help_id, owner, text, caption, flags);
 }
 
 QlStr load_message(int id)
@@ -200,14 +201,9 @@ void show_error_format(int id, ...)
     message_box_id(id, text, MB_OK | MB_ICONERROR);
 }
 
-void sink_set_main_window(HWND window)
-{
-    g_mainWindow = window;
-}
-
 HWND sink_main_window()
 {
-    return g_mainWindow;
+    return qlMiscGetMainWindow();
 }
 
 void msgsink_record_in_memory(bool on)

@@ -30,8 +30,10 @@ struct SinkRecord {
 };
 
 // Shows (or records) one box and answers the button pressed. A null owner
-// means the builder's main window's last active popup.
-int sink_message_box(int id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags);
+// means the builder's main window's last active popup. A help id other than
+// 0 and 1 gives the box a Help button that opens the id's topic.
+int sink_message_box(int id, HWND owner, const QlStr& text, const QlStr& caption, UINT flags,
+                     int help_id = 0);
 
 // The text of a string-table id, a "!" text continued with the next id.
 QlStr load_message(int id);
@@ -45,11 +47,13 @@ void show_error_id(int id);
 // An error box of the text of id formatted with the arguments.
 void show_error_format(int id, ...);
 
-// The builder's main window (the wizard frame while it runs), owner of boxes.
-void sink_set_main_window(HWND window);
+// The builder's main window (the wizard frame while it runs), owner of
+// boxes: the one kept by the common library (set_main_window, ui/dlg.h).
 HWND sink_main_window();
 
 // --- tests
+// Appends a line and its LF to a file as UTF-8 (the records of the tests).
+void append_utf8_line(const std::wstring& path, const std::wstring& line);
 void msgsink_record_in_memory(bool on);
 // Answers for the in-memory record: box id -> button.
 void msgsink_set_answer(int id, int answer);

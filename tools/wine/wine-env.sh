@@ -4,7 +4,9 @@
 export WINEPREFIX="$state/prefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# QL_WINE_OVERRIDES: more overrides for one run (a test's stand-in DLL);
+# Wine takes them only from the environment its first process starts with.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${QL_WINE_OVERRIDES:+;$QL_WINE_OVERRIDES}"
 export HOME="$state/home"
 export XDG_CONFIG_HOME="$state/home/.config"
 export XDG_DATA_HOME="$state/home/.local/share"

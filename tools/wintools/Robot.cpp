@@ -96,7 +96,10 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
     if (script.rules.empty())
         return L"\"" + keyword + L"\" outside a rule (\"window\" begins one)";
     RobotRule& rule = script.rules.back();
-    bool answered = !rule.steps.empty() && isAnswer(rule.steps.back().kind);
+    // A press may be followed by more steps (the window stays open, as under
+    // a Help button); close and leave end the rule.
+    bool answered = !rule.steps.empty() && (rule.steps.back().kind == RobotStep::Close ||
+                                            rule.steps.back().kind == RobotStep::Leave);
 
     if (keyword == L"class" || keyword == L"caption" || keyword == L"text") {
         if (argument.empty())
@@ -132,6 +135,15 @@ std::wstring parseLine(const std::wstring& keyword, const std::wstring& argument
         if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
             return L"\"key\" needs a virtual-key code (1 to 254)";
         step.kind = RobotStep::Key;
+    } else if (keyword == L"type") {
+        if (!parseId(argument, step.id, rest) || !rest.empty() || step.id < 1 || step.id > 254)
+            return L"\"type\" needs a virtual-key code (1 to 254)";
+        step.kind = RobotStep::Type;
+    } else if (keyword == L"await" || keyword == L"await-text") {
+        if (argument.empty())
+            return L"\"" + keyword + L"\" needs a text";
+        step.kind = keyword == L"await" ? RobotStep::Await : RobotStep::AwaitText;
+        step.text = argument;
     } else if (keyword == L"press-text") {
         if (argument.empty())
             return L"\"press-text\" needs the button's text";
@@ -421,6 +433,7 @@ void Robot::record(HWND window, Watched& watched, RunProcess& process, DWORD pid
         watched.controls.push_back(control);
     }
 
+    recordedCaptions_.push_back(storedText(window));
     watched.rule = matchRule(window, watched);
     if (watched.rule > 0)
         ++script_.rules[watched.rule - 1].answered;
@@ -531,6 +544,47 @@ bool Robot::runStep(HWND window, Watched& watched, const RobotStep& step, int ru
                    (step.kind == RobotStep::PressText ? ",\"text\":" + jsonString(step.text)
                                                       : std::string()));
         return true;
+    case RobotStep::Type: {
+        // A keystroke as the keyboard makes it: the window is brought to the
+        // front and the key goes in as input, so that the system does what
+        // it does with a real key (F1 becomes WM_HELP only so).
+        SetForegroundWindow(window);
+        INPUT keys[2] = {};
+        for (INPUT& key : keys) {
+            key.type = INPUT_KEYBOARD;
+            key.ki.wVk = static_cast<WORD>(step.id);
+            key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(static_cast<UINT>(step.id), MAPVK_VK_TO_VSC));
+        }
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        bool front = GetForegroundWindow() == window;
+        UINT sent = SendInput(2, keys, sizeof(INPUT));
+        log_.write(head + ",\"do\":\"type\",\"key\":" + jsonNumber(step.id) +
+                   ",\"front\":" + (front ? "true" : "false") + ",\"sent\":" + jsonNumber(sent));
+        return true;
+    }
+    case RobotStep::Await:
+    case RobotStep::AwaitText: {
+        bool seen = false;
+        if (step.kind == RobotStep::Await) {
+            for (const std::wstring& caption : recordedCaptions_)
+                seen = seen || caption.find(step.text) != std::wstring::npos;
+        } else {
+            // The controls as they are now: a dialog may fill them after it shows.
+            bool answering = true;
+            for (HWND child : childWindows(window))
+                seen = seen || controlText(child, answering).find(step.text) != std::wstring::npos;
+        }
+        if (seen) {
+            log_.write(head + (step.kind == RobotStep::Await ? ",\"do\":\"await\"" : ",\"do\":\"await-text\"") +
+                       ",\"text\":" + jsonString(step.text));
+            return true;
+        }
+        if (!watched.waitReported)
+            log_.write("\"event\":\"wait\",\"seq\":" + jsonNumber(watched.seq) + ",\"rule\":" +
+                       jsonNumber(rule) + ",\"text\":" + jsonString(step.text));
+        watched.waitReported = true;
+        return false;
+    }
     case RobotStep::Close:
         PostMessageW(window, WM_CLOSE, 0, 0);
         log_.write(head + ",\"do\":\"close\"");

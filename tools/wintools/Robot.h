@@ -15,7 +15,7 @@
 enum class RobotAnswer { Cancel, Close, Leave };
 
 struct RobotStep {
-    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick } kind;
+    enum Kind { Set, Check, Uncheck, Press, PressText, Close, Leave, Key, MouseClick, Type, Await, AwaitText } kind;
     int id;
     std::wstring text;
 };
@@ -87,5 +87,7 @@ private:
     RobotScript script_;
     RunLog& log_;
     std::map<HWND, Watched> windows_;
+    // The captions of every window recorded in the run, gone or not.
+    std::vector<std::wstring> recordedCaptions_;
     int nextSeq_ = 1;
 };

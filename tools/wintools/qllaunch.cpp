@@ -42,6 +42,9 @@ const wchar_t kUsage[] =
     L"  -script FILE     the robot's script: how to answer the run's windows\n"
     L"  -log FILE        the run log: one JSON object a line, UTF-8 (without a\n"
     L"                   script the robot only records)\n"
+    L"  -desktop NAME    runs the program on a desktop of its own (made when\n"
+    L"                   missing): its windows are not among the others' top-level\n"
+    L"                   windows, nor theirs among its own; the robot sees none\n"
     L"A FILE, FOLDER, PATH or PROGRAM that begins with '/' is a Unix path. Option\n"
     L"values pass through Wine's own conversion of Unix arguments: without a UTF-8\n"
     L"locale only ASCII survives it (the raw command line takes any text).\n"
@@ -62,21 +65,29 @@ const wchar_t kUsage[] =
     L"  press ID         clicks button ID once it is visible and enabled (without\n"
     L"                   such a control the window gets WM_COMMAND ID)\n"
     L"  press-text TEXT  clicks the button whose text, '&' marks dropped, is TEXT\n"
-    L"  close            sends WM_CLOSE;  leave  does nothing (the default answer)\n"
+    L"  type VK          brings the window to the front and types the key VK (a\n"
+    L"                   virtual-key code, 112 for F1) as keyboard input\n"
+    L"  await TEXT       waits until a window whose caption holds TEXT has been\n"
+    L"                   recorded in the run (it may be gone again)\n"
+    L"  await-text TEXT  waits until a control of the window shows TEXT (read\n"
+    L"                   afresh: a dialog may fill its controls after it shows)\n"
     L"  key VK           posts the key's press and release (virtual-key code, 27\n"
     L"                   for Esc) to the window\n"
     L"  mouse-click ID   posts a left button's press and release to control ID\n"
-    L"A rule's set and check steps run in the script's order, then its answer; key\n"
-    L"and mouse-click may also follow the answer, which is posted before them. A\n"
+    L"  close            sends WM_CLOSE;  leave  does nothing (the default answer)\n"
+    L"A rule's steps run in the script's order; a press may be followed by more\n"
+    L"steps, close and leave end the rule (key and mouse-click may still follow\n"
+    L"them, posted behind the answer). A\n"
     L"window is recorded once it has been visible for 0.2 s; hiding it ends its\n"
     L"appearance, showing it again makes a new one.\n"
     L"\n"
     L"Log records (\"event\"):\n"
     L"  window  seq pid image class caption rule (0: none) controls[id class text\n"
     L"          visible enabled check (check boxes and radio buttons only)]\n"
-    L"  action  seq rule do(set|check|uncheck|press|close|key|mouse-click) id text\n"
-    L"          missing\n"
-    L"  wait    seq rule id|text: the button is not there, disabled or hidden yet\n"
+    L"  action  seq rule do(set|check|uncheck|press|key|mouse-click|type|await|\n"
+    L"          await-text|close) id text missing\n"
+    L"  wait    seq rule id|text: the button is not there, disabled or hidden yet,\n"
+    L"          or what an await step waits for is not there yet\n"
     L"  gone    seq: the window was destroyed or hidden\n"
     L"  exit    pid image code: a process of the run ended\n"
     L"  unused  rule line: a rule that answered no window\n"
@@ -97,6 +108,7 @@ struct Options {
     DWORD timeoutSeconds = 60;
     std::wstring scriptPath;
     std::wstring logPath;
+    std::wstring desktop;
 };
 
 int fail(const std::wstring& message)
@@ -204,6 +216,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options, std::wstring& erro
             options.scriptPath = hostPath(value);
         } else if (option == L"-log") {
             options.logPath = hostPath(value);
+        } else if (option == L"-desktop") {
+            options.desktop = value;
         } else {
             error = L"unknown option \"" + option + L"\"";
             return false;
@@ -214,6 +228,13 @@ bool parseOptions(int argc, wchar_t** argv, Options& options, std::wstring& erro
         return false;
     }
     return true;
+}
+
+DWORD WINAPI touchDesktop(LPVOID desktop)
+{
+    if (SetThreadDesktop(static_cast<HDESK>(desktop)))
+        GetDesktopWindow();
+    return 0;
 }
 
 std::string jsonNumber(unsigned long value)
@@ -243,6 +264,7 @@ private:
     Robot* robot_;
     HANDLE job_ = nullptr;
     HANDLE port_ = nullptr;
+    HDESK desktop_ = nullptr;
     PROCESS_INFORMATION program_ = {};
     RunProcesses processes_;
     bool empty_ = false;
@@ -261,6 +283,8 @@ Run::~Run()
         CloseHandle(job_);
     if (port_)
         CloseHandle(port_);
+    if (desktop_)
+        CloseDesktop(desktop_);
 }
 
 bool Run::start()
@@ -292,6 +316,22 @@ bool Run::start()
     line.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    std::wstring desktopName;
+    if (!options_.desktop.empty()) {
+        // Held open for the run: a desktop ends with its last handle.
+        desktop_ = CreateDesktopW(options_.desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (!desktop_)
+            return failed(L"cannot make the desktop " + options_.desktop + L": " +
+                          win32Message(GetLastError()));
+        // Its desktop process, too, is started from here, outside the job.
+        HANDLE toucher = CreateThread(nullptr, 0, touchDesktop, desktop_, 0, nullptr);
+        if (toucher) {
+            WaitForSingleObject(toucher, INFINITE);
+            CloseHandle(toucher);
+        }
+        desktopName = L"WinSta0\\" + options_.desktop;
+        startup.lpDesktop = &desktopName[0];
+    }
     // Suspended until it is in the job, so that nothing it starts escapes.
     if (!CreateProcessW(options_.application.empty() ? nullptr : options_.application.c_str(),
                         line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
