@@ -68,8 +68,20 @@ enum class SfxConfigStatus {
 // The uncompressed block: 2 x N bytes, UTF-16LE, every field with its NUL.
 SfxConfigStatus pack_config_block(const SfxConfigBlock& block, std::vector<uint8_t>* bytes);
 
+// One field of an inflated block, in place: `length` UTF-16LE units from
+// `units` on, without its NUL.
+struct SfxConfigField {
+    const uint8_t* units;
+    size_t length;
+};
+
 // Splits an inflated block into its eight fields, each taken by its own
-// length; out is left alone unless the result is Ok.
+// length, without copying (the stub's way: no standard containers); out is
+// left alone unless the result is Ok.
+SfxConfigStatus split_config_fields(const uint8_t* data, size_t size,
+                                    SfxConfigField out[kSfxConfigFieldCount]);
+
+// The same, into the builder's texts.
 SfxConfigStatus split_config_block(const uint8_t* data, size_t size, SfxConfigBlock* out);
 
 enum class SfxConfigSpan {

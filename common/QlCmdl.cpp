@@ -1,6 +1,7 @@
 #include "common/QlCmdl.h"
 
 #include "common/QlHooks.h"
+#include "common/QlRaise.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ bool QlCmdLine::ParseToken()
         while (end < length && text[end] != QL('"'))
             ++end;
         if (end == length)
-            throw kQlCmdLineOpenQuote;
+            qlRaise(kQlCmdLineOpenQuote);
         ++end;  // the closing quote belongs to the token
     } else if (length > 2 && text[0] == QL('\\') && text[1] == QL('\\')) {
         // \\server name\share name\path: blanks may stand in the server and

@@ -11,7 +11,17 @@ public:
     const char* what() const noexcept override { return "Out of memory"; }
 };
 
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
 [[noreturn]] inline void qlThrowOutOfMemory()
 {
     throw QlBadAlloc();
 }
+#else
+// Built without exceptions (the stub): out of memory ends the program
+// through the host's handler.
+[[noreturn]] void qlHostOutOfMemory();
+[[noreturn]] inline void qlThrowOutOfMemory()
+{
+    qlHostOutOfMemory();
+}
+#endif

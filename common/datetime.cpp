@@ -1,6 +1,7 @@
 #include "common/datetime.h"
 
 #include "common/QlHooks.h"
+#include "common/QlRaise.h"
 
 namespace {
 const char kSource[] = "datetime";
@@ -141,19 +142,19 @@ void QlDateTime::GetDosDateTime(QlDosDateTime& out)
     RequireValid(kDateDosValid);
     QlDosDateTime dos;
     if (!dos.Pack(m_year, m_month, m_day, m_hour, m_minute, m_second))
-        throw QlLib::DateOutOfBounds();
+        qlRaise(QlLib::DateOutOfBounds());
     out = dos;
 }
 
 void qlDateDosPrecision(QlDateTime& date, QlDateTime& out)
 {
-    try {
-        QlDosDateTime dos;
-        date.GetDosDateTime(dos);
-        out.FromDosDateTime(dos);
-    } catch (const QlLib::DateOutOfBounds&) {
-        out.Assign(date);
-    }
+    qlCatch<QlLib::DateOutOfBounds>(
+        [&] {
+            QlDosDateTime dos;
+            date.GetDosDateTime(dos);
+            out.FromDosDateTime(dos);
+        },
+        [&](const QlLib::DateOutOfBounds&) { out.Assign(date); });
 }
 
 bool qlDateEqualAtDosPrecision(QlDateTime& a, QlDateTime& b)

@@ -10,6 +10,7 @@
 
 #include <new>
 
+#include "common/QlRaise.h"
 #include "stub/engine/unzip.h"
 #include "stub/sfxdialog.h"
 #include "stub/sfxres.h"
@@ -582,22 +583,33 @@ QlStr own_file_name()
     return slash < 0 ? g_sfx.original_path : g_sfx.original_path.MidFrom(slash + 1);
 }
 
-// A C++ exception must never unwind through the dialog manager: a fatal
-// message ends the dialog and its value reaches wWinMain through pending_return.
+// A non-local return must never pass through the dialog manager: each call
+// is a recovery point of its own. A fatal message ends the dialog and its
+// value reaches wWinMain through pending_return.
 INT_PTR CALLBACK sfx_main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    try {
-        INT_PTR handled = handle_message(dialog, message, wparam, lparam);
-        if (g_sfx.silent && message != WM_DESTROY && IsWindowVisible(dialog))
-            ShowWindow(dialog, SW_HIDE);
+    INT_PTR handled = FALSE;
+    bool ended = false;
+    qlCatchAll(
+        [&] {
+            qlCatch<std::bad_alloc>(
+                [&] {
+                    qlCatch<SfxReturn>(
+                        [&] {
+                            handled = handle_message(dialog, message, wparam, lparam);
+                            if (g_sfx.silent && message != WM_DESTROY && IsWindowVisible(dialog))
+                                ShowWindow(dialog, SW_HIDE);
+                        },
+                        [&](const SfxReturn& unwind) {
+                            g_sfx.pending_return = unwind.value;
+                            ended = true;
+                        });
+                },
+                [](const std::bad_alloc&) { out_of_memory_exit(); });
+        },
+        [] { internal_error(kSfxHeadSource, 3049); });
+    if (!ended)
         return handled;
-    } catch (const SfxReturn& unwind) {
-        g_sfx.pending_return = unwind.value;
-    } catch (const std::bad_alloc&) {
-        out_of_memory_exit();
-    } catch (...) {
-        internal_error(kSfxHeadSource, 3049);
-    }
     EndDialog(dialog, IDCANCEL);
     return TRUE;
 }

@@ -5,7 +5,10 @@
 #include <shlobj.h>
 
 #include "common/QlHooks.h"
+#include "common/QlOutOfMemory.h"
+#include "common/QlRaise.h"
 #include "common/memory.h"
+#include "stub/sfxbind.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
 #if QL_SFX_NARROW
@@ -112,12 +115,16 @@ int sfx_box_id(HWND owner, int id, UINT type)
 void sfx_fatal(int id, int value)
 {
     sfx_box_id(g_sfx.main_window, id, MB_ICONERROR);
-    throw SfxReturn{value};
+    qlRaise(SfxReturn{value});
 }
 
 bool get_special_folder_path(int csidl, QlStr* path)
 {
     path->Clear();
+    // Asked first: a shell that cannot be bound would otherwise end the
+    // crash report that is being written.
+    if (!sfx_bind_available(kSfxBindShell32))
+        return false;
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(g_sfx.main_window, csidl, &items)) || items == nullptr)
         return false;
@@ -200,6 +207,11 @@ void out_of_memory_exit()
                 L"another way before trying to run Quolla again.",
                 L"Quolla Self Extractor", MB_ICONERROR);
     ExitProcess(1);
+}
+
+void qlHostOutOfMemory()
+{
+    out_of_memory_exit();
 }
 
 void install_out_of_memory_handler()

@@ -132,18 +132,18 @@ void read_config_block()
     delete inflate;
     // One of the texts is a command that gets run: a block that does not
     // inflate cleanly into exactly eight strings is never used.
-    SfxConfigBlock fields;
+    SfxConfigField fields[kSfxConfigFieldCount];
     if (result != kQlDecodeOk ||
-        split_config_block(text, produced, &fields) != SfxConfigStatus::Ok)
+        split_config_fields(text, produced, fields) != SfxConfigStatus::Ok)
         sfx_fatal(IDS_HEADER_CORRUPT);
-    std::memset(text, 0, kConfigUnits * 2);
 
     bool titled = (g_sfx.header.flags & kSfxFlagTitle) != 0;
-    for (int i = 0; i < kSfxConfigStrings; ++i) {
-        const SfxText& field = fields.field[i];
-        g_sfx.config[i] = QlStr(reinterpret_cast<const QlChar*>(field.c_str()),
-                                static_cast<int>(field.size()));
-    }
+    // The block inflated into an aligned buffer, and Windows is little-endian:
+    // its units are the texts' own.
+    for (int i = 0; i < kSfxConfigStrings; ++i)
+        g_sfx.config[i] = QlStr(reinterpret_cast<const QlChar*>(fields[i].units),
+                                static_cast<int>(fields[i].length));
+    std::memset(text, 0, kConfigUnits * 2);
     // The title counts only when the builder said it gave one.
     if (!titled)
         g_sfx.config[5] = QlStr();

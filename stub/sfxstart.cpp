@@ -9,6 +9,7 @@
 #include <new>
 
 #include "common/QlGutz.h"
+#include "common/QlRaise.h"
 #include "stub/qlutil.h"
 #include "stub/sfxres.h"
 #include "stub/sfxdialog.h"
@@ -125,7 +126,7 @@ int run_stub()
         sfx_fatal(IDS_HEADER_CORRUPT);
     sfx_read_own_header(&g_sfx.header);
 
-    // The recovery point: every fatal message unwinds to the caller's catch.
+    // Every fatal message from here on returns to the caller's recovery point.
     init_archive();
     if (!check_pe_entry_point()) {
         sfx_box_id(nullptr, IDS_DAMAGED, MB_ICONERROR);
@@ -206,11 +207,13 @@ int sfx_run(HINSTANCE instance)
     install_out_of_memory_handler();
     InitCommonControls();
     g_sfx.instance = instance;
-    try {
-        return run_stub();
-    } catch (const SfxReturn&) {
-        return 0;
-    } catch (const std::bad_alloc&) {
-        out_of_memory_exit();
-    }
+    // The recovery point: a fatal message returns here, and the stub ends.
+    int result = 0;
+    qlCatch<std::bad_alloc>(
+        [&] {
+            qlCatch<SfxReturn>([&] { result = run_stub(); },
+                               [&](const SfxReturn&) { result = 0; });
+        },
+        [](const std::bad_alloc&) { out_of_memory_exit(); });
+    return result;
 }

@@ -4,6 +4,7 @@
 
 #include "common/QlBytes.h"
 #include "common/QlHooks.h"
+#include "common/QlRaise.h"
 
 namespace {
 const char kSource[] = "Qlextra";
@@ -39,7 +40,7 @@ uint8_t* copyOf(const uint8_t* data, size_t size)
 void requireId(uint16_t id, uint16_t expected)
 {
     if (!qlCheck(id == expected, kSource, kExtraWrongId))
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
 }
 
 // CRC-32 (reflected 0xEDB88320, initial value all ones, final complement);
@@ -94,7 +95,7 @@ QlExtraZip64::QlExtraZip64(uint16_t id, const uint8_t* data, uint16_t size)
 {
     requireId(id, kQlExtraIdZip64);
     if (size % 4 != 0 || size > 28)
-        throw QlBadExtraData(size);
+        qlRaise(QlBadExtraData(size));
     m_count = size / 8;
     for (int i = 0; i < m_count; ++i)
         m_values[i] = qlLoad64(data + 8 * i);
@@ -132,7 +133,7 @@ QlExtraWin32Attr::QlExtraWin32Attr(uint16_t id, const uint8_t* data, uint16_t si
 {
     requireId(id, kQlExtraIdNtfs);
     if (size < 32)
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
     // The reserved word and the tag at +0..+7 are not examined.
     m_lastWrite = qlLoad64(data + 8);
     m_lastAccess = qlLoad64(data + 16);
@@ -172,7 +173,7 @@ QlExtraUnicodeText::QlExtraUnicodeText(uint16_t expectedId, uint16_t id, const u
 {
     requireId(id, expectedId);
     if (size <= 5 || data[0] != 1)
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
     m_crc = qlLoad32(data + 1);
     m_text = QlStr(reinterpret_cast<const char*>(data + 5), size - 5, 3);
 }
@@ -220,14 +221,14 @@ QlExtraAesCrypt::QlExtraAesCrypt(uint16_t id, const uint8_t* data, uint16_t size
 {
     requireId(id, kQlExtraIdCrypt);
     if (size <= 3 || !cryptHeadIs(data, size, "AE", 1, 2))
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
     if (size != 7)
-        throw QlBadExtraData(size);
+        qlRaise(QlBadExtraData(size));
     switch (data[4]) {
     case 1: m_keyBits = 128; break;
     case 2: m_keyBits = 192; break;
     case 3: m_keyBits = 256; break;
-    default: throw QlBadExtraData(7);
+    default: qlRaise(QlBadExtraData(7));
     }
     m_method = qlLoad16(data + 5);
 }
@@ -258,11 +259,11 @@ QlExtraCryptoAPI::QlExtraCryptoAPI(uint16_t id, const uint8_t* data, uint16_t si
 {
     requireId(id, kQlExtraIdCrypt);
     if (size <= 3)
-        throw QlBadExtraData(size);
+        qlRaise(QlBadExtraData(size));
     if (!cryptHeadIs(data, size, "QL", 1, 1))
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
     if (size != 12)
-        throw QlBadExtraData(size);
+        qlRaise(QlBadExtraData(size));
     m_keyBits = qlLoad16(data + 4);
     m_method = qlLoad16(data + 6);
     m_value3 = qlLoad16(data + 8);
@@ -290,9 +291,9 @@ QlExtraPKCrypt::QlExtraPKCrypt(uint16_t id, const uint8_t* data, uint16_t size)
 {
     requireId(id, kQlExtraIdStrongCrypt);
     if (size <= 7)
-        throw QlBadExtraData(size);
+        qlRaise(QlBadExtraData(size));
     if (qlLoad16(data) != 2)
-        throw QlGenericExtraData();
+        qlRaise(QlGenericExtraData());
     m_format = qlLoad16(data);
     m_algorithm = qlLoad16(data + 2);
     m_bitLength = qlLoad16(data + 4);
@@ -326,17 +327,19 @@ namespace {
 QlExtraType* makeObject(uint16_t id, const uint8_t* data, uint16_t size)
 {
     switch (id) {
-    case kQlExtraIdZip64: return new QlExtraZip64(id, data, size);
-    case kQlExtraIdNtfs: return new QlExtraWin32Attr(id, data, size);
-    case kQlExtraIdStrongCrypt: return new QlExtraPKCrypt(id, data, size);
-    case kQlExtraIdUnicodeComment: return new QlExtraUnicodeComment(id, data, size);
-    case kQlExtraIdUnicodePath: return new QlExtraUnicodeFilename(id, data, size);
-    case kQlExtraIdCrypt:
-        try {
-            return new QlExtraAesCrypt(id, data, size);
-        } catch (const QlGenericExtraData&) {
-            return new QlExtraCryptoAPI(id, data, size);
-        }
+    case kQlExtraIdZip64: return qlNew<QlExtraZip64>(id, data, size);
+    case kQlExtraIdNtfs: return qlNew<QlExtraWin32Attr>(id, data, size);
+    case kQlExtraIdStrongCrypt: return qlNew<QlExtraPKCrypt>(id, data, size);
+    case kQlExtraIdUnicodeComment: return qlNew<QlExtraUnicodeComment>(id, data, size);
+    case kQlExtraIdUnicodePath: return qlNew<QlExtraUnicodeFilename>(id, data, size);
+    case kQlExtraIdCrypt: {
+        QlExtraType* made = nullptr;
+        qlCatch<QlGenericExtraData>([&] { made = qlNew<QlExtraAesCrypt>(id, data, size); },
+                                    [&](const QlGenericExtraData&) {
+                                        made = qlNew<QlExtraCryptoAPI>(id, data, size);
+                                    });
+        return made;
+    }
     default: return new QlExtraGeneric(id, data, size);
     }
 }
@@ -348,7 +351,8 @@ QlExtraList::QlExtraList(const uint8_t* area, size_t length)
     if (area == nullptr)
         return;
     size_t offset = 0;
-    try {
+    // Out of memory while parsing: nothing half-built stays behind.
+    qlUnwinding([&] {
         // A run that ends inside a sub-field ends the walk; sizes are
         // compared with what is left, never added past the area.
         while (length - offset >= 4) {
@@ -358,21 +362,21 @@ QlExtraList::QlExtraList(const uint8_t* area, size_t length)
             if (length - offset - 4 < size)
                 break;
             const uint8_t* data = head + 4;
-            try {
-                Append(makeObject(id, data, size));
-            } catch (const QlGenericExtraData&) {
-                Append(new QlExtraGeneric(id, data, size));
-            } catch (const QlBadExtraData&) {
-                // Skipped. The bad value is the data size here in every
-                // case, so the walk steps over exactly this sub-field.
-            }
+            qlCatch<QlBadExtraData>(
+                [&] {
+                    qlCatch<QlGenericExtraData>(
+                        [&] { Append(makeObject(id, data, size)); },
+                        [&](const QlGenericExtraData&) {
+                            Append(new QlExtraGeneric(id, data, size));
+                        });
+                },
+                [](const QlBadExtraData&) {
+                    // Skipped. The bad value is the data size here in every
+                    // case, so the walk steps over exactly this sub-field.
+                });
             offset += size_t(size) + 4;
         }
-    } catch (...) {
-        // Out of memory while parsing: nothing half-built stays behind.
-        Free();
-        throw;
-    }
+    }, [&] { Free(); });
 }
 
 QlExtraList::~QlExtraList()

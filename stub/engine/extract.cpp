@@ -10,6 +10,7 @@
 
 #include "builder/crc32.h"
 #include "common/QlHooks.h"
+#include "common/QlRaise.h"
 #include "common/dostime.h"
 #include "common/zipname.h"
 #include "stub/engine/unzipstate.h"
@@ -321,7 +322,7 @@ bool confirm_overwrite(ExtractionState& s)
     case kSfxAnswerNo:
         return false;
     default:
-        throw SfxExtractionEnd{kSfxExtractCancelled};
+        qlRaise(SfxExtractionEnd{kSfxExtractCancelled});
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/QlRaise.h"
 #include "stub/engine/decodermemory.h"
 #include "stub/engine/jzip.h"
 #include "stub/engine/jzipcoder.h"
@@ -23,13 +24,13 @@ public:
     {
         if (position_ == fill_) {
             if (ended_)
-                throw static_cast<int>(kJzipThrowEnded);
+                qlRaise(static_cast<int>(kJzipThrowEnded));
             const int32_t got = source_->fill(buffer_, sizeof buffer_);
             if (got == QlByteSource::kReadFailed)
-                throw static_cast<int>(kJzipThrowInvalid);
+                qlRaise(static_cast<int>(kJzipThrowInvalid));
             if (got <= 0) {
                 ended_ = true;
-                throw static_cast<int>(kJzipThrowEnded);
+                qlRaise(static_cast<int>(kJzipThrowEnded));
             }
             position_ = 0;
             fill_ = static_cast<uint32_t>(got);
@@ -75,15 +76,19 @@ struct JpegScanMemory {
     JpegComponentModel models[4];
     int16_t* band = nullptr;
 
-    ~JpegScanMemory()
+    ~JpegScanMemory() { release(); }
+
+    void release()
     {
         for (JpegComponentModel& m : models) {
             delete m.model;
             delete m.coder;
             delete[] m.rows;
             delete[] m.contexts;
+            m = JpegComponentModel();
         }
         std::free(band);
+        band = nullptr;
     }
 };
 
@@ -98,6 +103,8 @@ public:
     int Decode();
 
 private:
+    int DecodeAll();
+    int ResultOf(int code) const;
     int read_side_block();
     int decode_scan(uint32_t band_exponent);
     int output_failure() const
@@ -138,15 +145,14 @@ int JpegEntryDecoder::read_side_block()
         }
         if (packed == nullptr)
             return kQlDecodeNoMemory;
-        int result;
-        try {
-            input_.read(packed, stored);
-            // The block must come out exactly as long as stated.
-            result = lzma_decode_memory(packed, stored, side_.data(), size);
-        } catch (...) {
-            std::free(packed);
-            throw;
-        }
+        int result = kQlDecodeInvalid;
+        qlUnwinding(
+            [&] {
+                input_.read(packed, stored);
+                // The block must come out exactly as long as stated.
+                result = lzma_decode_memory(packed, stored, side_.data(), size);
+            },
+            [&] { std::free(packed); });
         std::free(packed);
         if (result == kQlDecodeNoMemory)
             return kQlDecodeNoMemory;
@@ -164,7 +170,7 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
     for (uint32_t i = 0; i < layout.count; ++i) {
         quant[i] = parser_.quant(parser_.frame().components[parser_.scan()[i].index].quant);
         if (quant[i] == nullptr)
-            throw static_cast<int>(kJzipThrowInvalid);
+            qlRaise(static_cast<int>(kJzipThrowInvalid));
     }
     // Every block costs the scan's coded data at least two bits (a DC and an
     // AC code of at least one bit each): a frame of more blocks than four per
@@ -174,11 +180,11 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
     for (uint32_t i = 0; i < layout.count; ++i)
         scan_blocks += static_cast<uint64_t>(layout.mcu_rows) * layout.c[i].v * layout.c[i].blocks_per_row;
     if (scan_blocks / 4 > recorded_size_)
-        throw static_cast<int>(kJzipThrowBadData);
+        qlRaise(static_cast<int>(kJzipThrowBadData));
     // 128 bytes a block; on a 32-bit system a large frame would wrap.
     const uint64_t band_bytes = layout.band_blocks * 128;
     if (band_bytes > 0x7FFFFFFF)
-        throw static_cast<int>(kJzipThrowNoMemory);
+        qlRaise(static_cast<int>(kJzipThrowNoMemory));
 
     JpegScanMemory memory;
     JpegComponentModel* models = memory.models;
@@ -207,86 +213,105 @@ int JpegEntryDecoder::decode_scan(uint32_t band_exponent)
         complete = complete && models[i].model != nullptr;
 
     if (!complete)
-        throw static_cast<int>(kJzipThrowNoMemory);
+        qlRaise(static_cast<int>(kJzipThrowNoMemory));
     JzipHuffmanWriter writer(file_, parser_);
-    for (uint32_t first = 0; first < layout.mcu_rows; first += layout.band_rows) {
-        uint32_t rows = layout.mcu_rows - first;
-        if (rows > layout.band_rows)
-            rows = layout.band_rows;
-        int16_t* blocks[4];
-        int16_t* next = band;
-        for (uint32_t i = 0; i < layout.count; ++i) {
-            blocks[i] = next;
-            const uint32_t count = rows * layout.c[i].v * layout.c[i].blocks_per_row;
-            models[i].model->start_segment();
-            for (uint32_t b = 0; b < count; ++b) {
-                if (models[i].model->code_block(next + 64 * static_cast<size_t>(b)) != kJzipBlockOk)
-                    throw static_cast<int>(kJzipThrowBadData);
-            }
-            models[i].model->end_segment();
-            next += 64 * static_cast<size_t>(count);
-        }
-        for (uint32_t row = 0; row < rows; ++row) {
-            for (uint32_t column = 0; column < layout.mcus_per_row; ++column) {
-                writer.start_mcu();
+    // Without exceptions nothing unwinds this frame: the scan's memory goes
+    // back here when a raise leaves the loop.
+    qlUnwinding(
+        [&] {
+            for (uint32_t first = 0; first < layout.mcu_rows; first += layout.band_rows) {
+                uint32_t rows = layout.mcu_rows - first;
+                if (rows > layout.band_rows)
+                    rows = layout.band_rows;
+                int16_t* blocks[4];
+                int16_t* next = band;
                 for (uint32_t i = 0; i < layout.count; ++i) {
-                    const uint32_t across = layout.c[i].blocks_per_row;
-                    for (uint32_t v = 0; v < layout.c[i].v; ++v) {
-                        for (uint32_t h = 0; h < layout.c[i].h; ++h) {
-                            const size_t at = static_cast<size_t>(row * layout.c[i].v + v) * across +
-                                              column * layout.c[i].h + h;
-                            writer.put_block(i, blocks[i] + 64 * at);
+                    blocks[i] = next;
+                    const uint32_t count = rows * layout.c[i].v * layout.c[i].blocks_per_row;
+                    models[i].model->start_segment();
+                    for (uint32_t b = 0; b < count; ++b) {
+                        int16_t* block = next + 64 * static_cast<size_t>(b);
+                        if (models[i].model->code_block(block) != kJzipBlockOk)
+                            qlRaise(static_cast<int>(kJzipThrowBadData));
+                    }
+                    models[i].model->end_segment();
+                    next += 64 * static_cast<size_t>(count);
+                }
+                for (uint32_t row = 0; row < rows; ++row) {
+                    for (uint32_t column = 0; column < layout.mcus_per_row; ++column) {
+                        writer.start_mcu();
+                        for (uint32_t i = 0; i < layout.count; ++i) {
+                            const uint32_t across = layout.c[i].blocks_per_row;
+                            for (uint32_t v = 0; v < layout.c[i].v; ++v) {
+                                for (uint32_t h = 0; h < layout.c[i].h; ++h) {
+                                    const size_t at =
+                                        static_cast<size_t>(row * layout.c[i].v + v) * across +
+                                        column * layout.c[i].h + h;
+                                    writer.put_block(i, blocks[i] + 64 * at);
+                                }
+                            }
                         }
                     }
                 }
             }
-        }
-    }
+        },
+        [&] { memory.release(); });
     writer.end_scan();
     return kQlDecodeOk;
 }
 
 int JpegEntryDecoder::Decode()
 {
-    try {
-        uint8_t header[kJpegHeaderLength];
-        input_.read(header, sizeof header);
-        if (header[0] != kJpegHeaderLength || header[2] != kJpegFormatVersion || header[3] > 31)
-            return kQlDecodeUnknownHeader;
-        const uint32_t band_exponent = header[3] & 31;
-        if (side_.data() == nullptr)
-            return kQlDecodeNoMemory;
-        for (;;) {
-            const int side = read_side_block();
-            if (side != kQlDecodeOk)
-                return side;
-            if (parser_.parse() != JzipParser::kOk)
-                return kQlDecodeBadData;
-            if (parser_.flags() & JzipParser::kEoi) {
-                parser_.copy_rest();
-                break;
-            }
-            decode_scan(band_exponent);
-        }
-        if (file_.flush() != 0 || file_.hand_on() != 0)
-            return output_failure();
-        return kQlDecodeOk;
-    } catch (int code) {
-        switch (code) {
-        case kJzipThrowNoMemory:
-            return kQlDecodeNoMemory;
-        case kJzipThrowShortWrite:
-        case kJzipThrowBadData:
-            return kQlDecodeBadData;
-        case kJzipThrowEnded:
-            return kQlDecodeInputEnded;
-        case kJzipThrowWriteFailed:
-            return output_failure() == kQlDecodeAborted ? kQlDecodeAborted : kQlDecodeBadData;
-        default:
-            return kQlDecodeInvalid;
-        }
-    } catch (const std::bad_alloc&) {
+    int result = kQlDecodeInvalid;
+    qlCatch<std::bad_alloc>(
+        [&] {
+            qlCatch<int>([&] { result = DecodeAll(); }, [&](int code) { result = ResultOf(code); });
+        },
+        [&](const std::bad_alloc&) { result = kQlDecodeNoMemory; });
+    return result;
+}
+
+int JpegEntryDecoder::DecodeAll()
+{
+    uint8_t header[kJpegHeaderLength];
+    input_.read(header, sizeof header);
+    if (header[0] != kJpegHeaderLength || header[2] != kJpegFormatVersion || header[3] > 31)
+        return kQlDecodeUnknownHeader;
+    const uint32_t band_exponent = header[3] & 31;
+    if (side_.data() == nullptr)
         return kQlDecodeNoMemory;
+    for (;;) {
+        const int side = read_side_block();
+        if (side != kQlDecodeOk)
+            return side;
+        if (parser_.parse() != JzipParser::kOk)
+            return kQlDecodeBadData;
+        if (parser_.flags() & JzipParser::kEoi) {
+            parser_.copy_rest();
+            break;
+        }
+        decode_scan(band_exponent);
+    }
+    if (file_.flush() != 0 || file_.hand_on() != 0)
+        return output_failure();
+    return kQlDecodeOk;
+}
+
+// The result of a decode that ended with a raised code.
+int JpegEntryDecoder::ResultOf(int code) const
+{
+    switch (code) {
+    case kJzipThrowNoMemory:
+        return kQlDecodeNoMemory;
+    case kJzipThrowShortWrite:
+    case kJzipThrowBadData:
+        return kQlDecodeBadData;
+    case kJzipThrowEnded:
+        return kQlDecodeInputEnded;
+    case kJzipThrowWriteFailed:
+        return output_failure() == kQlDecodeAborted ? kQlDecodeAborted : kQlDecodeBadData;
+    default:
+        return kQlDecodeInvalid;
     }
 }
 

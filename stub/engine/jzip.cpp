@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/QlRaise.h"
 #include "stub/engine/decodermemory.h"
 #include "stub/engine/jziptables.h"
 
@@ -207,16 +208,16 @@ int32_t QlJIO::Write(const uint8_t* data, int32_t n)
 void jzip_check_put(int result)
 {
     if (result == -6)
-        throw static_cast<int>(kJzipThrowWriteFailed);
+        qlRaise(static_cast<int>(kJzipThrowWriteFailed));
     if (result != 0)
-        throw static_cast<int>(kJzipThrowShortWrite);
+        qlRaise(static_cast<int>(kJzipThrowShortWrite));
 }
 
 int JzipParser::next()
 {
     const int c = in_.read_byte();
     if (c < 0)
-        throw static_cast<int>(kJzipThrowEnded);
+        qlRaise(static_cast<int>(kJzipThrowEnded));
     jzip_check_put(out_.put_byte(static_cast<uint8_t>(c)));
     return c;
 }
@@ -411,7 +412,7 @@ JzipHuffmanWriter::JzipHuffmanWriter(QlBIO& out, const JzipParser& parser)
 void JzipHuffmanWriter::put_symbol(const JzipHuffman& table, int symbol)
 {
     if (table.length[symbol] == 0)
-        throw static_cast<int>(kJzipThrowInvalid);
+        qlRaise(static_cast<int>(kJzipThrowInvalid));
     jzip_check_put(out_.put_bits(table.code[symbol], table.length[symbol]));
 }
 
@@ -439,7 +440,7 @@ void JzipHuffmanWriter::put_block(uint32_t i, const int16_t* block)
     dc_[i] = block[0];
     int size = jzip_bit_length(static_cast<uint32_t>(diff < 0 ? -diff : diff));
     if (size > 16)
-        throw static_cast<int>(kJzipThrowInvalid);
+        qlRaise(static_cast<int>(kJzipThrowInvalid));
     put_symbol(dc_table, size);
     if (size > 0)
         jzip_check_put(out_.put_bits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff), size));
@@ -457,7 +458,7 @@ void JzipHuffmanWriter::put_block(uint32_t i, const int16_t* block)
         }
         size = jzip_bit_length(static_cast<uint32_t>(c < 0 ? -c : c));
         if (size > 15)
-            throw static_cast<int>(kJzipThrowInvalid);
+            qlRaise(static_cast<int>(kJzipThrowInvalid));
         put_symbol(ac_table, (run << 4) | size);
         jzip_check_put(out_.put_bits(static_cast<uint32_t>(c < 0 ? c - 1 : c), size));
         run = 0;

@@ -15,6 +15,7 @@
 
 #include "common/QlBytes.h"
 #include "common/QlHooks.h"
+#include "common/QlRaise.h"
 #include "common/zipname.h"
 #include "stub/engine/Qlextra.h"
 
@@ -44,7 +45,7 @@ bool isSignature(const uint8_t* bytes, const uint8_t tail[2])
 
 [[noreturn]] void endExtraction(int value)
 {
-    throw SfxExtractionEnd{value};
+    qlRaise(SfxExtractionEnd{value});
 }
 
 void askForDisk(ExtractionState& s, uint16_t disk)
@@ -483,13 +484,13 @@ int extract_all(const SfxExtractSettings& settings)
     if (!qlCheck(s.host != nullptr, kSource, kUnzipNoHost))
         return kSfxExtractFailed;
     int result = kSfxExtractDone;
-    try {
-        setupBuffers(s);
-        startArchive(s);
-        extract_entries(s);
-    } catch (const SfxExtractionEnd& end) {
-        result = end.value;
-    }
+    qlCatch<SfxExtractionEnd>(
+        [&] {
+            setupBuffers(s);
+            startArchive(s);
+            extract_entries(s);
+        },
+        [&](const SfxExtractionEnd& end) { result = end.value; });
     // An entry that failed leaves nothing behind: its file was created for
     // this run and holds unverified bytes.
     if (s.output_open) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "builder/sfxheader.h"
+#include "common/QlOutOfMemory.h"
 #include "stub/engine/unzip.h"
 #include "stub/sfxdecoders.h"
 #include "stub/sfxhost.h"
@@ -33,6 +34,13 @@ const char kSfxUtilSource[] = "qlutil.c";
 [[noreturn]] void internal_error(const char* source, int line)
 {
     std::fprintf(stderr, "internal error %s %d\n", source, line);
+    ExitProcess(3);
+}
+
+// Built without exceptions, like a stub: out of memory ends the run.
+[[noreturn]] void qlHostOutOfMemory()
+{
+    std::fprintf(stderr, "out of memory\n");
     ExitProcess(3);
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""ninex_imports.py OBJDUMP IMAGE: the narrow-character stub calls the "A"
-forms of the Windows API, so that it also loads on the 9x family: its import
-table (objdump -p) names no wide function of Windows' own DLLs but the few
-that the 9x family has."""
+"""ninex_imports.py OBJDUMP IMAGE BINDER: the narrow-character stub calls the
+"A" forms of the Windows API, so that it also loads on the 9x family: neither
+its import table (objdump -p) nor the functions it binds at first use (the
+names of the binder's tables, BINDER being stub/sfxbind.cpp, that the image
+carries) name a wide function of Windows' own DLLs but the few that the 9x
+family has."""
 import re
 import subprocess
 import sys
@@ -15,7 +17,8 @@ NINE_X_WIDE = {
 }
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "comctl32.dll",
                 "shlwapi.dll", "comdlg32.dll", "ole32.dll"}
-# The forms that show the dump was read: the stub opens files and shows boxes.
+# The forms that show the dump was read: the stub opens files and shows boxes
+# (the boxes' functions come through the binder).
 EXPECTED_NARROW = {"CreateFileA", "MessageBoxA", "LoadStringA", "MoveFileExA"}
 
 
@@ -34,8 +37,18 @@ def imports(objdump, image):
     return out
 
 
-def main(objdump, image):
-    found = imports(objdump, image)
+def bound(image, binder):
+    """(dll, name) of each function of the binder's tables whose name the image
+    carries: the name is what the binder looks up."""
+    with open(binder, encoding="utf-8") as f:
+        rows = re.findall(r"\b(?:F|QL_BIND_WIDE)\((?:F, )?(\w+), (\w+), \d+\)", f.read())
+    with open(image, "rb") as f:
+        data = f.read()
+    return [(dll + ".dll", name) for dll, name in rows if b"\0" + name.encode() + b"\0" in data]
+
+
+def main(objdump, image, binder):
+    found = imports(objdump, image) + bound(image, binder)
     names = {name for _, name in found}
     faults = ["%s from %s" % (name, dll) for dll, name in found
               if dll in WINDOWS_DLLS and name.endswith("W") and name not in NINE_X_WIDE]
@@ -44,9 +57,9 @@ def main(objdump, image):
         print("imports a wide function the 9x family lacks: %s" % fault)
     if missing:
         print("the import table lacks %s: not the narrow build, or the dump was not read" % sorted(missing))
-    print("%d imports, %d wide ones the 9x family has" % (len(found), len(names & NINE_X_WIDE)))
+    print("%d imports and bound functions, %d wide ones the 9x family has" % (len(found), len(names & NINE_X_WIDE)))
     return 1 if faults or missing else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))

@@ -18,6 +18,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import zipfile
 import zlib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wintools"))
@@ -33,6 +34,9 @@ TEXT_BAD_PARAMETER = "Invalid command line parameter (%s)."
 CAPTION = "Quolla Self-Extractor"
 # A missing string-table entry, as the library reports it.
 INTERNAL_ERROR = "Quolla internal error in file QlGutz.c line 580"
+# The binder's: line 10 + the DLL's number when it does not load, 20 + it when
+# a function is missing (SHLWAPI is number 4).
+BIND_ERROR = "Quolla internal error in file sfxbind.c line %d"
 
 FLAG_PE_SECTION = 0x800
 FLAG_GREETING_BUTTONS = 0x80000
@@ -92,6 +96,40 @@ def break_string_chain(data):
     return data[:at] + "!".encode("utf-16-le") + data[at + 2:]
 
 
+def rename_in_image(old, new):
+    """A name the binder looks up, changed in the image: the DLL or the function
+    can then not be bound. The name must stand in the image once."""
+    def rename(data):
+        assert len(old) == len(new) and data.count(old) == 1, old
+        return data.replace(old, new)
+    return rename
+
+
+# DLLs that a ".local" folder could redirect: the four the stub binds at
+# first use, and the one its guard loads first from the system folder.
+REDIRECTABLE = ["user32.dll", "shell32.dll", "comctl32.dll", "shlwapi.dll", "lpk.dll"]
+
+
+def loaded_modules(output):
+    """The modules Wine's loader reports (WINEDEBUG=+loaddll) as Windows paths."""
+    return re.findall(r'trace:loaddll:\w+ Loaded L"([^"]+)"', output)
+
+
+def guard_loaded_nothing(run):
+    """The run ended at the guard: nothing came from the .local folder, and none
+    of the DLLs bound at first use was loaded (Wine's own GDI32 brings USER32
+    in, so that one is judged by the import table, stub.imports)."""
+    modules = [m.replace("\\\\", "\\") for m in loaded_modules(run.output)]
+    if not modules:
+        return ["no loader trace in the output: %r" % run.output[:500]]
+    local = winpath(run.exe + ".local").lower()
+    faults = ["loaded from the .local folder: %s" % m for m in modules if m.lower().startswith(local)]
+    bound = [m for m in modules if m.lower().rsplit("\\", 1)[-1] in REDIRECTABLE[1:4]]
+    if bound:
+        faults.append("loaded before the guard ended the run: %r" % bound)
+    return faults
+
+
 def truncate_into_end_record(data):
     return data[:end_record(data) + 2]
 
@@ -131,10 +169,12 @@ def expand(text, folder):
 class RunFacts:
     """What a check looks at: the run's windows and the fake programs' log."""
 
-    def __init__(self, runner, case, folder, log, windows):
+    def __init__(self, runner, case, folder, log, windows, exe=None, output=""):
         self.runner = runner
         self.case = case
         self.folder = folder
+        self.exe = exe
+        self.output = output
         self.log = log
         self.windows = windows
         self.fake = []
@@ -387,8 +427,23 @@ GROUPS = {
              pack=INSTALL_TEXTS + ["--no-crc"], block=b"\xff" * 40, post=break_string_chain,
              code=1, boxes=[(CAPTION, INTERNAL_ERROR), (CAPTION, "QLSFX32.RPT")],
              report=INTERNAL_ERROR),
-        Case(".local beside the stub ends it with 1", pack=INSTALL_TEXTS, beside=".local",
-             code=1, processes=1),
+        Case(".local beside the stub ends it with 1, nothing loaded", pack=INSTALL_TEXTS,
+             beside=".local", code=1, processes=1, env=["WINEDEBUG=+loaddll"],
+             check=guard_loaded_nothing),
+        Case(".local beside a standard-mode stub", stub="std-basic-en", mode="standard",
+             pack=STANDARD_TEXTS, beside=".local", code=1, processes=1,
+             env=["WINEDEBUG=+loaddll"], check=guard_loaded_nothing),
+        # A DLL or function that cannot be bound is an internal error with its
+        # report. The first instance needs SHLWAPI for its relaunch.
+        Case("a function that cannot be bound", pack=INSTALL_TEXTS + ["--no-crc"],
+             post=rename_in_image(b"PathFileExistsW\0", b"PathFileExistsX\0"), code=1, processes=1,
+             boxes=[(CAPTION, BIND_ERROR % 24), (CAPTION, "QLSFX32.RPT")], report=BIND_ERROR % 24),
+        Case("a DLL that cannot be loaded", pack=INSTALL_TEXTS + ["--no-crc"],
+             post=rename_in_image(b"SHLWAPI.dll\0", b"SHLWAPX.dll\0"), code=1, processes=1,
+             boxes=[(CAPTION, BIND_ERROR % 14), (CAPTION, "QLSFX32.RPT")], report=BIND_ERROR % 14),
+        Case(".local beside the narrow stub", stub="inst-aes-en", pack=INSTALL_TEXTS,
+             beside=".local", code=1, processes=1, env=["WINEDEBUG=+loaddll"],
+             check=guard_loaded_nothing),
         # The narrow build says a broken chain of texts in a plain box and
         # goes on with the text it has.
         Case("narrow: a broken chain of texts is said, and the stub goes on", stub="inst-aes-en",
@@ -664,6 +719,9 @@ class Runner:
                                    glob.glob(os.path.join(prefix, "drive_c", "users", "*",
                                                           "AppData", "Local", "Temp")))
         self.prefix = prefix
+        # Every crash report is one file on the desktop: the cases that write
+        # one run one at a time.
+        self.report_lock = threading.Lock()
 
     def set_windows_version(self, programs, version):
         """Wine's per-program Windows version for these program names, or
@@ -765,12 +823,22 @@ class Runner:
                 f.write(data)
         if case.beside:
             os.makedirs(out + case.beside)
+            # DLLs it could redirect: any DLL will do, since none may be loaded.
+            if self.args.dll:
+                for name in REDIRECTABLE:
+                    shutil.copyfile(self.args.dll, os.path.join(out + case.beside, name))
         if case.read_only:
             os.chmod(out, 0o444)
         return out, None
 
     def run(self, case):
         """Runs one case; answers the list of its faults."""
+        if case.report is None:
+            return self.run_case(case)
+        with self.report_lock:
+            return self.run_case(case)
+
+    def run_case(self, case):
         folder = os.path.join(self.work, slug(case.name))
         os.makedirs(folder)
         exe, fault = self.make(case, folder)
@@ -843,7 +911,7 @@ class Runner:
                 wanted = wanted[1:]
             faults += check_windows(windows, wanted, any_order=case.auto_dialog)
         if case.check is not None:
-            faults += case.check(RunFacts(self, case, folder, log, windows))
+            faults += case.check(RunFacts(self, case, folder, log, windows, exe, output))
         if case.windows is not None:
             if case.dialog is not None and windows:
                 faults += check_dialog(windows[0], case.dialog)
@@ -942,6 +1010,7 @@ def main():
     parser.add_argument("--tools", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--fake", help="the fake program: setup command, program and archiver")
+    parser.add_argument("--dll", help="a DLL to put where a .local folder could redirect one")
     parser.add_argument("--jobs", type=int, default=4)
     parser.add_argument("--stub", help="run the cases of the English installation stub on this variant instead "
                                        "(the narrow-character build)")
