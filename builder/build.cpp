@@ -1,8 +1,11 @@
 // The build sequence.
 #include "builder/build.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <ctime>
 #include <vector>
 
 #include "builder/callbacks.h"
@@ -19,6 +22,8 @@
 #include "builder/textfile.h"
 #include "builder/trace.h"
 #include "builder/ui/dlg.h"
+#include "builder/UpdateIcon.h"
+#include "builder/UpdtManif.h"
 #include "builder/ui/msgsink.h"
 #include "builder/variants.h"
 #include "builder/winsfx.h"
@@ -581,6 +586,101 @@ void ask_for_first_span_disk()
     g_helper->label(root.c_str(), 1);
 }
 
+// The build log of -v: the Zip's name with the extension LOG, appended line
+// by line (ANSI text) with the build's steps, so that what a build did can be
+// read afterwards even when it ended early.
+class BuildLog {
+public:
+    ~BuildLog() { close(); }
+    bool open(const std::wstring& path)
+    {
+        m_file = _wfopen(path.c_str(), L"a");
+        return m_file != nullptr;
+    }
+    void line(int id, ...)
+    {
+        if (m_file == nullptr)
+            return;
+        va_list args;
+        va_start(args, id);
+        QlStr text;
+        text.FormatV(load_message(id).Text(), args);
+        va_end(args);
+        QlStrNarrow ansi(text, 1);
+        if (ansi.Text())
+            fputs(ansi.Text(), m_file);
+        fflush(m_file);
+    }
+    void close()
+    {
+        if (m_file)
+            fclose(m_file);
+        m_file = nullptr;
+    }
+
+private:
+    FILE* m_file = nullptr;
+};
+
+// The local time as asctime gives it ("Wed Jan 02 02:03:55 1980\n").
+std::wstring log_time(bool with_line_end)
+{
+    time_t now = time(nullptr);
+    const wchar_t* text = _wasctime(localtime(&now));
+    std::wstring out = text ? text : L"";
+    if (!with_line_end && !out.empty() && out.back() == L'\n')
+        out.pop_back();
+    return out;
+}
+
+// For tests (QL_FAIL_RECORD_WRITES=<n>): the first n writes of the header
+// record fail as a write-protected disk would make them fail.
+bool record_write_refused()
+{
+    static int left = -1;
+    if (left < 0) {
+        wchar_t value[16];
+        DWORD n = GetEnvironmentVariableW(L"QL_FAIL_RECORD_WRITES", value, 16);
+        left = n > 0 && n < 16 ? _wtoi(value) : 0;
+    }
+    if (left == 0)
+        return false;
+    --left;
+    return true;
+}
+
+// Writes the header record at e; a refused write asks 1061 whether to try
+// again (OK reopens the file, seeks and writes again), Cancel ends the build.
+void write_record_retrying(File& out, const std::wstring& output, uint64_t e, const uint8_t* record)
+{
+    for (;;) {
+        if (!record_write_refused() && out.seek(e) && out.write(record, kSfxHeaderSize))
+            return;
+        if (message_box_id(kMsgUpdateExeRetry, load_message(kMsgUpdateExeRetry), MB_OKCANCEL | MB_ICONERROR) !=
+            IDOK)
+            throw kThrowRefused;
+        out.close();
+        out.reset(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING));
+        if (!out.open() || !out.seek(e))
+            refuse(kMsgSeekExe);
+    }
+}
+
+// Steps 8 and 9 on the written stub image: the user's icon and, on the NT
+// family, the administrator manifest. Neither stops the build.
+void update_stub_resources(const std::wstring& output)
+{
+    if (!g_os.nt_family)
+        return;
+    if (g_options.icon_file.HasText()) {
+        replace_icon(output.c_str(), wide(g_options.icon_file).c_str(), 1, true);
+        if (icon_not_recognised)
+            message_box_id(kMsgIconNotRecognised, load_message(kMsgIconNotRecognised), MB_OK | MB_ICONINFORMATION);
+    }
+    if (g_options.run_as_admin)
+        use_admin_manifest(output.c_str());
+}
+
 // The file steps. Every failure has shown its message.
 bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip, const std::wstring& output)
 {
@@ -594,19 +694,35 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
             refuse(kMsgTooLarge2gb);
         scan_open_file(z, zip);
     }
+    BuildLog log;
+    if (g_settings.build_log) {
+        if (!log.open(with_extension(zip, L"LOG")))
+            refuse(kMsgOpenLog);
+        log.line(kLogStarted, log_time(true).c_str());
+        log.line(kLogValidated, zip.c_str());
+    }
     if (g_options.spanning)
         ask_for_first_span_disk();
     File out(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
     if (!out.open())
         refuse(kMsgOpenExe);
+    log.line(kLogWritingStub);
     bool ok = false;
     try {
         if (!out.write(stub, stub_size))
             refuse_format(kMsgWriteExe, output);
-        // The stub image as written (icon and manifest would change it here).
+        log.line(kLogStubWritten);
+        out.close();
+
+        // The resource update may move sections: everything below reads
+        // the image as it stands now.
+        update_stub_resources(output);
+        out.reset(open_retrying(output, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING));
+        if (!out.open())
+            refuse(kMsgSeekExe);
         uint64_t s = out.size();
         std::vector<uint8_t> image(static_cast<size_t>(s));
-        if (!out.seek(0) || !out.read(image.data(), static_cast<uint32_t>(s)))
+        if (s == 0 || s > 0x7FFFFFFF || !out.seek(0) || !out.read(image.data(), static_cast<uint32_t>(s)))
             refuse(kMsgSeekExe);
 
         uint32_t command_flags = 0;
@@ -627,12 +743,17 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
             refuse_format(kMsgWriteExe, output);
 
         size_t e = find_sfx_header(image.data(), image.size());
-        if (e == kSfxHeaderNotFound)
+        if (e == kSfxHeaderNotFound) {
+            log.line(kLogNoEyecatcher);
             refuse(kMsgInternal3);
+        }
         SfxHeader header;
         read_sfx_header(image.data(), image.size(), e, &header);
-        if (!sfx_header_version_supported(header))
+        if (!sfx_header_version_supported(header)) {
+            log.line(kLogOldHeader);
             refuse(kMsgOldHeader);
+        }
+        log.line(kLogCopyingZip);
         out.close();
 
         // The library opens the target itself.
@@ -671,6 +792,7 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
         // part: no comment goes in, and the scan of the input stands.
         if (g_settings.comment_on && g_settings.comment_file.HasText() && !g_options.spanning)
             append_comment(out, &header);
+        log.line(kLogCopied);
 
         uint32_t archive_offset = static_cast<uint32_t>(s + b);
         ZipScanResult rescan = g_scan;
@@ -696,10 +818,11 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
         header.entry_point = entry;
         uint8_t record[kSfxHeaderSize];
         write_sfx_header(header, record, sizeof record, 0);
-        if (!out.seek(e) || !out.write(record, kSfxHeaderSize))
-            refuse(kMsgUpdateExe);
+        write_record_retrying(out, output, e, record);
 
         if (pe_section) {
+            // The section covers what follows the stub image as it stands
+            // after the resource update.
             uint64_t size = out.size();
             size_t head_size = static_cast<size_t>(size < 0x10000 ? size : 0x10000);
             if (head_size > s)
@@ -715,18 +838,21 @@ bool write_sfx(const uint8_t* stub, uint32_t stub_size, const std::wstring& zip,
                 refuse(kMsgSegmentTable);
         }
 
+        log.line(kLogCrc);
         std::vector<uint8_t> head(archive_offset);
         if (!out.seek(0) || !out.read(head.data(), archive_offset))
             refuse(kMsgReadExe);
         uint32_t crc = 0;
         if (!sfx_head_crc(head.data(), head.size(), header.flags, &crc))
             refuse(kMsgInternal3);
+        log.line(kLogCrcValue, static_cast<unsigned long>(crc));
         if (g_options.no_crc || g_options.spanning)
             crc = 0;
         uint8_t crc_bytes[4];
         zip_put32(crc_bytes, crc);
         if (!out.seek(e + kSfxCrcFieldOffset) || !out.write(crc_bytes, 4))
             refuse(kMsgUpdateExe);
+        log.line(kLogDone, output.c_str(), log_time(false).c_str());
 
         // The stub checks the end record at start: a file it would refuse
         // is a failed build.

@@ -52,6 +52,7 @@ enum BuildMessage {
     kMsgInternal3 = 1034,
     kMsgCompressFailed = 1035,
     kMsgWriteExe = 1036,
+    kMsgOpenLog = 1041,
     kMsgExtension = 1039,
     kMsgZipNotFound = 1040,
     kMsgOpenZip = 1043,
@@ -83,4 +84,19 @@ enum BuildMessage {
     kMsgIncomplete = 6326,
     kMsgTooLarge2gb = 6329,
     kMsgTextsTooLong = 6340,
+};
+
+// Lines of the build log (-v), by their string ids.
+enum BuildLogLine {
+    kLogStarted = 1042,
+    kLogValidated = 1044,
+    kLogWritingStub = 1048,
+    kLogStubWritten = 1049,
+    kLogNoEyecatcher = 1050,
+    kLogOldHeader = 1052,
+    kLogCopyingZip = 1054,
+    kLogCopied = 1056,
+    kLogCrc = 1062,
+    kLogCrcValue = 1063,
+    kLogDone = 1065,
 };

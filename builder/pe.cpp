@@ -71,15 +71,18 @@ PeSectionFault plan_data_section(uint8_t* head, size_t head_size, uint64_t file_
     uint64_t length = file_size - data_offset;
     uint64_t virtual_address = round_up(max_end, section_alignment);
     uint64_t virtual_size = round_up(length, section_alignment);
-    uint64_t raw_size = round_up(file_size > raw_pointer ? file_size - raw_pointer : 0, file_alignment);
-    if (raw_size == 0)
-        raw_size = file_alignment;
+    // The raw size counts every byte behind the stub image, whether or not
+    // the image ends on the file alignment.
+    uint64_t raw_size = round_up(length, file_alignment);
     if (virtual_address + virtual_size > 0xFFFFFFFFull || raw_pointer + raw_size > 0xFFFFFFFFull)
         return PeSectionFault::Range;
     p.virtual_address = static_cast<uint32_t>(virtual_address);
     p.virtual_size = static_cast<uint32_t>(virtual_size);
     p.raw_pointer = static_cast<uint32_t>(raw_pointer);
     p.raw_size = static_cast<uint32_t>(raw_size);
+    // The file ends where the section does; with an image that ends off
+    // the alignment this is more than raw_size - length, since the section
+    // must not reach beyond the end of the file.
     p.pad = raw_pointer + raw_size - file_size;
 
     uint8_t* file_header = head + pe.nt_offset + 4;

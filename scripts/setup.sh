@@ -22,6 +22,8 @@ packages=(
   libdeflate-dev
   # the locale sources from which the build table makes a Japanese locale (code page 932)
   locales
+  # the independent PE reader that checks the built files' headers
+  python3-pefile
   # screenshots of the dialogs under Xvfb (import -window root)
   imagemagick
 )

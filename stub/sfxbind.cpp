@@ -24,75 +24,104 @@
 // name; `bytes` is the size of its arguments, the "@bytes" of its import name
 // (checked against its declaration below). O(library, name, bytes, ordinal):
 // looked up by ordinal.
-#define QL_BIND_USER32(F, O)                    \
-    F(user32, BeginPaint, 8)                    \
-    F(user32, CheckDlgButton, 12)               \
-    F(user32, DefWindowProcW, 16)               \
-    F(user32, DialogBoxParamW, 20)              \
-    F(user32, DispatchMessageW, 4)              \
-    F(user32, EnableWindow, 8)                  \
-    F(user32, EndDialog, 8)                     \
-    F(user32, EndPaint, 8)                      \
-    F(user32, GetClientRect, 8)                 \
-    F(user32, GetDlgItem, 8)                    \
-    F(user32, GetKeyState, 4)                   \
-    F(user32, GetLastActivePopup, 4)            \
-    F(user32, GetParent, 4)                     \
-    F(user32, GetSysColor, 4)                   \
-    F(user32, GetSystemMetrics, 4)              \
-    F(user32, GetWindowLongW, 8)                \
-    F(user32, GetWindowRect, 8)                 \
-    F(user32, GetWindowTextLengthW, 4)          \
-    F(user32, GetWindowTextW, 12)               \
-    F(user32, GetWindowWord, 8)                 \
-    F(user32, InvalidateRect, 12)               \
-    F(user32, IsDialogMessageW, 8)              \
-    F(user32, IsDlgButtonChecked, 8)            \
-    F(user32, IsWindowVisible, 4)               \
-    F(user32, KillTimer, 8)                     \
-    F(user32, LoadCursorW, 8)                   \
-    F(user32, LoadIconW, 8)                     \
-    F(user32, LoadStringW, 16)                  \
-    F(user32, MessageBoxA, 16)                  \
-    F(user32, MessageBoxW, 16)                  \
-    F(user32, MsgWaitForMultipleObjects, 20)    \
-    F(user32, PeekMessageW, 20)                 \
-    F(user32, PostMessageW, 16)                 \
-    F(user32, PostQuitMessage, 4)               \
-    F(user32, RegisterClassW, 4)                \
-    F(user32, SendDlgItemMessageW, 20)          \
-    F(user32, SendMessageW, 16)                 \
-    F(user32, SetActiveWindow, 4)               \
-    F(user32, SetCursor, 4)                     \
-    F(user32, SetDlgItemTextW, 12)              \
-    F(user32, SetForegroundWindow, 4)           \
-    F(user32, SetTimer, 16)                     \
-    F(user32, SetWindowLongW, 12)               \
-    F(user32, SetWindowPos, 28)                 \
-    F(user32, SetWindowTextW, 8)                \
-    F(user32, SetWindowWord, 12)                \
-    F(user32, ShowWindow, 8)                    \
-    F(user32, TranslateMessage, 4)              \
-    F(user32, UpdateWindow, 4)                  \
+// QL_BIND_WIDE(F, ...): a wide function that the narrow build's sfxansi.cpp
+// supplies itself, with the "A" function listed here behind it; that build
+// leaves it out of the table.
+#if QL_SFX_NARROW
+#define QL_BIND_WIDE(F, library, name, bytes)
+#else
+#define QL_BIND_WIDE(F, library, name, bytes) F(library, name, bytes)
+#endif
+
+#define QL_BIND_USER32(F, O)                          \
+    F(user32, BeginPaint, 8)                          \
+    F(user32, CheckDlgButton, 12)                     \
+    F(user32, DefWindowProcA, 16)                     \
+    QL_BIND_WIDE(F, user32, DefWindowProcW, 16)       \
+    F(user32, DialogBoxParamA, 20)                    \
+    QL_BIND_WIDE(F, user32, DialogBoxParamW, 20)      \
+    F(user32, DispatchMessageA, 4)                    \
+    QL_BIND_WIDE(F, user32, DispatchMessageW, 4)      \
+    F(user32, EnableWindow, 8)                        \
+    F(user32, EndDialog, 8)                           \
+    F(user32, EndPaint, 8)                            \
+    F(user32, GetClientRect, 8)                       \
+    F(user32, GetDlgItem, 8)                          \
+    F(user32, GetKeyState, 4)                         \
+    F(user32, GetLastActivePopup, 4)                  \
+    F(user32, GetParent, 4)                           \
+    F(user32, GetSysColor, 4)                         \
+    F(user32, GetSystemMetrics, 4)                    \
+    F(user32, GetWindowLongA, 8)                      \
+    QL_BIND_WIDE(F, user32, GetWindowLongW, 8)        \
+    F(user32, GetWindowRect, 8)                       \
+    F(user32, GetWindowTextA, 12)                     \
+    F(user32, GetWindowTextLengthA, 4)                \
+    QL_BIND_WIDE(F, user32, GetWindowTextLengthW, 4)  \
+    QL_BIND_WIDE(F, user32, GetWindowTextW, 12)       \
+    F(user32, GetWindowWord, 8)                       \
+    F(user32, InvalidateRect, 12)                     \
+    F(user32, IsDialogMessageA, 8)                    \
+    QL_BIND_WIDE(F, user32, IsDialogMessageW, 8)      \
+    F(user32, IsDlgButtonChecked, 8)                  \
+    F(user32, IsWindowVisible, 4)                     \
+    F(user32, KillTimer, 8)                           \
+    F(user32, LoadCursorA, 8)                         \
+    QL_BIND_WIDE(F, user32, LoadCursorW, 8)           \
+    F(user32, LoadIconA, 8)                           \
+    QL_BIND_WIDE(F, user32, LoadIconW, 8)             \
+    F(user32, LoadStringA, 16)                        \
+    QL_BIND_WIDE(F, user32, LoadStringW, 16)          \
+    F(user32, MessageBoxA, 16)                        \
+    QL_BIND_WIDE(F, user32, MessageBoxW, 16)          \
+    F(user32, MsgWaitForMultipleObjects, 20)          \
+    F(user32, PeekMessageA, 20)                       \
+    QL_BIND_WIDE(F, user32, PeekMessageW, 20)         \
+    F(user32, PostMessageA, 16)                       \
+    QL_BIND_WIDE(F, user32, PostMessageW, 16)         \
+    F(user32, PostQuitMessage, 4)                     \
+    F(user32, RegisterClassA, 4)                      \
+    QL_BIND_WIDE(F, user32, RegisterClassW, 4)        \
+    QL_BIND_WIDE(F, user32, SendDlgItemMessageW, 20)  \
+    F(user32, SendMessageA, 16)                       \
+    QL_BIND_WIDE(F, user32, SendMessageW, 16)         \
+    F(user32, SetActiveWindow, 4)                     \
+    F(user32, SetCursor, 4)                           \
+    F(user32, SetDlgItemTextA, 12)                    \
+    QL_BIND_WIDE(F, user32, SetDlgItemTextW, 12)      \
+    F(user32, SetForegroundWindow, 4)                 \
+    F(user32, SetTimer, 16)                           \
+    F(user32, SetWindowLongA, 12)                     \
+    QL_BIND_WIDE(F, user32, SetWindowLongW, 12)       \
+    F(user32, SetWindowPos, 28)                       \
+    F(user32, SetWindowTextA, 8)                      \
+    QL_BIND_WIDE(F, user32, SetWindowTextW, 8)        \
+    F(user32, SetWindowWord, 12)                      \
+    F(user32, ShowWindow, 8)                          \
+    F(user32, TranslateMessage, 4)                    \
+    F(user32, UpdateWindow, 4)                        \
     F(user32, WaitMessage, 0)
 
-#define QL_BIND_SHELL32(F, O)                   \
-    F(shell32, FindExecutableW, 12)             \
-    F(shell32, SHBrowseForFolderW, 4)           \
-    F(shell32, SHGetMalloc, 4)                  \
-    F(shell32, SHGetPathFromIDListW, 8)         \
-    F(shell32, SHGetSpecialFolderLocation, 12)  \
-    F(shell32, ShellExecuteExW, 4)              \
+#define QL_BIND_SHELL32(F, O)                         \
+    F(shell32, FindExecutableW, 12)                   \
+    F(shell32, SHBrowseForFolderW, 4)                 \
+    F(shell32, SHGetMalloc, 4)                        \
+    F(shell32, SHGetPathFromIDListA, 8)               \
+    QL_BIND_WIDE(F, shell32, SHGetPathFromIDListW, 8) \
+    F(shell32, SHGetSpecialFolderLocation, 12)        \
+    F(shell32, ShellExecuteExA, 4)                    \
+    QL_BIND_WIDE(F, shell32, ShellExecuteExW, 4)      \
     F(shell32, ShellExecuteW, 24)
 
 // InitCommonControls is taken by its ordinal, as the common controls have
 // always exported it.
-#define QL_BIND_COMCTL32(F, O)                  \
+#define QL_BIND_COMCTL32(F, O)                        \
     O(comctl32, InitCommonControls, 0, 17)
 
-#define QL_BIND_SHLWAPI(F, O)                   \
-    F(shlwapi, PathFileExistsW, 4)              \
-    F(shlwapi, PathFindFileNameW, 4)
+#define QL_BIND_SHLWAPI(F, O)                         \
+    F(shlwapi, PathFileExistsA, 4)                    \
+    QL_BIND_WIDE(F, shlwapi, PathFileExistsW, 4)      \
+    QL_BIND_WIDE(F, shlwapi, PathFindFileNameW, 4)
 
 // --- the tables' records, as the thunks below see them
 

@@ -11,8 +11,16 @@
 #include "stub/sfxbind.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
+#if QL_SFX_NARROW
+#include "stub/sfxfileid.h"
+#include "stub/sfxnarrow.h"
+#endif
 
+#if QL_SFX_NARROW
+const char kSfxHeadSource[] = "sfxhead.c";
+#else
 const char kSfxHeadSource[] = "sfxheadw.c";
+#endif
 const char kSfxUtilSource[] = "qlutil.c";
 
 namespace {
@@ -42,7 +50,12 @@ void write_crash_report_header(HANDLE file)
 {
     SYSTEMTIME now;
     GetSystemTime(&now);
+#if QL_SFX_NARROW
+    SfxDateTime time(now);
+    write_line(file, IDS_REPORT_DATE, time.month, time.day, time.year, time.hour, time.minute);
+#else
     write_line(file, IDS_REPORT_DATE, now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute);
+#endif
 
     wchar_t module[261] = {0};
     GetModuleFileNameW(nullptr, module, 260);
@@ -79,9 +92,13 @@ void write_crash_report_header(HANDLE file)
 
 QlStr sfx_text(int id)
 {
+#if QL_SFX_NARROW
+    return QlStr(load_string_narrow(id), 1);
+#else
     QlStr text;
     text.LoadString(id);
     return text;
+#endif
 }
 
 int sfx_box(HWND owner, const QlStr& text, UINT type)

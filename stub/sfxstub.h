@@ -10,7 +10,7 @@
 #include "stub/sfxvariant.h"
 
 // Source names as the internal-error report gives them.
-extern const char kSfxHeadSource[];   // "sfxheadw.c"
+extern const char kSfxHeadSource[];   // "sfxheadw.c", "sfxhead.c" in the narrow build
 extern const char kSfxUtilSource[];   // "qlutil.c"
 
 // Lines named in the internal-error reports of the stub.
@@ -21,6 +21,8 @@ enum SfxLine {
     kSfxLineUtilMode = 60,        // util_fopen with an unknown mode
     kSfxLineUtilFlags = 61,       // util_open with unknown open flags
     kSfxLineUtilShare = 62,       // util_open with unknown share flags
+    kSfxLineRenameLine = 1911,    // the wininit.ini line does not fit
+    kSfxLineWininitPath = 1922,   // the wininit.ini path does not fit
 };
 
 // A fatal message was shown: unwind to the recovery point in wWinMain.
@@ -86,6 +88,23 @@ struct SfxState {
 };
 
 extern SfxState g_sfx;
+
+// --- the start-up after the relaunch (sfxstart.cpp)
+// Everything the stub does once it runs from its copy; the exit code.
+int sfx_run(HINSTANCE instance);
+// The folder part of a path, with its trailing backslash; empty without one.
+QlStr sfx_folder_part(const QlStr& path);
+// The module's path, empty when it does not fit in `units`.
+QlStr sfx_module_path(DWORD units);
+// The name part replaced by the long name that FindFirstFileW finds.
+QlStr sfx_own_long_path(const QlStr& path);
+
+// The exit code of a copy whose own code cannot be read (as after an
+// internal error).
+constexpr int kExitInternal = 1;
+// Waits for the started copy to end and closes its handles; its exit code,
+// or kExitInternal when that cannot be read.
+void sfx_wait_for_copy(const PROCESS_INFORMATION& process, DWORD* exit_code);
 
 // The header record as this image carries it (filled in the file by the builder).
 void sfx_read_own_header(SfxHeader* out);

@@ -6,6 +6,7 @@
 #include "stub/sfxdialog.h"
 #include "stub/sfxres.h"
 #include "stub/sfxstub.h"
+#include "stub/sfxnarrow.h"
 
 namespace {
 
@@ -27,63 +28,6 @@ bool is_folder(const QlStr& path)
 }
 
 bool no_stop() { return false; }
-
-// The 9x family has no delayed delete: wininit.ini's [Rename] section takes
-// "NUL=<short path>" lines, one per file, which the next start carries out.
-void schedule_in_wininit(const QlStr& path)
-{
-    wchar_t windows[MAX_PATH + 1] = {0};
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    QlStr ini = QlStr(windows);
-    ini.AddTrailingSlash();
-    ini.AppendText(L"WININIT.INI");
-    QlStrNarrow name(ini, 1);
-    HANDLE file = CreateFileA(name.Text(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD size = GetFileSize(file, nullptr);
-    QlStrNarrow target(path, 1);
-    const char kSection[] = "[Rename]\r\n";
-    const int line_length = 4 + target.Length() + 2;
-    char* text = size < 0x100000 ? static_cast<char*>(LocalAlloc(
-                                       LMEM_FIXED, size + 2 + sizeof kSection + line_length + 1))
-                                 : nullptr;
-    DWORD read = 0;
-    if (text != nullptr && ReadFile(file, text, size, &read, nullptr) && read == size) {
-        text[size] = 0;
-        // Behind an existing section header, else a new section at the end.
-        char* at = nullptr;
-        for (DWORD i = 0; i + sizeof kSection - 1 <= size && !at; ++i)
-            if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text + i,
-                               sizeof kSection - 1, kSection, sizeof kSection - 1) == CSTR_EQUAL)
-                at = text + i + sizeof kSection - 1;
-        DWORD total = size;
-        if (at == nullptr) {
-            if (size > 0 && text[size - 1] != '\n') {
-                CopyMemory(text + total, "\r\n", 2);
-                total += 2;
-            }
-            CopyMemory(text + total, kSection, sizeof kSection - 1);
-            total += sizeof kSection - 1;
-            at = text + total;
-        }
-        char* end = text + total;
-        MoveMemory(at + line_length, at, end - at);
-        CopyMemory(at, "NUL=", 4);
-        CopyMemory(at + 4, target.Text(), target.Length());
-        CopyMemory(at + 4 + target.Length(), "\r\n", 2);
-        total += line_length;
-        DWORD written = 0;
-        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0)
-            WriteFile(file, text, total, &written, nullptr);
-    }
-    if (text != nullptr)
-        LocalFree(text);
-    CloseHandle(file);
-}
 
 // Retries a locked file for a second, pumping messages so that the dialog
 // stays alive, then leaves it for the next restart.
@@ -245,8 +189,12 @@ int delete_file_forced(const QlStr& path)
 
 void delete_at_restart(const QlStr& path)
 {
+#if QL_SFX_NARROW
+    delete_at_restart_narrow(QlStrNarrow(path, 1).Text());
+#else
     if (g_sfx.os.nt_family)
         MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     else
-        schedule_in_wininit(path);
+        schedule_in_wininit(QlStrNarrow(path, 1).Text());
+#endif
 }

@@ -12,6 +12,10 @@
 #ifndef QL_SFX_FEATURES
 #define QL_SFX_FEATURES 0
 #endif
+// 1 in the one narrow-character image (sfxhead.cpp, sfxansi.cpp).
+#ifndef QL_SFX_NARROW
+#define QL_SFX_NARROW 0
+#endif
 #define QL_SFX_HAS_AES ((QL_SFX_FEATURES & 0x01) != 0)
 #define QL_SFX_HAS_PPMD ((QL_SFX_FEATURES & 0x02) != 0)
 #define QL_SFX_HAS_LZMA ((QL_SFX_FEATURES & 0x04) != 0)

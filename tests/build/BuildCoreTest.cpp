@@ -1,5 +1,6 @@
 // The build's pure pieces: the Zip scan, the end-record search, the stub
-// choice, the added PE section, the 2 GB limit, the meter scaling, and the
+// choice, the added PE section, the icon file and its group, the 2 GB limit,
+// the meter scaling, and the
 // helper library's append and archive test over archives made in memory.
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "builder/crc32.h"
+#include "builder/iconfile.h"
 #include "builder/pe.h"
 #include "builder/sfxconfig.h"
 #include "builder/variants.h"
@@ -521,6 +523,9 @@ TEST(PeSection, ChecksBeforeWriting)
     } rows[] = {
         {"L = 1000: raw 1024, pad 24", pe_head(1), 2048 + 1000, 2048, PeSectionFault::Ok, 1024, 24},
         {"L a multiple of FA: no pad", pe_head(1), 2048 + 1024, 2048, PeSectionFault::Ok, 1024, 0},
+        // The stub image ends off the alignment: the section starts at 2560
+        // and counts all 1100 bytes, and the file reaches its end.
+        {"data offset off the alignment", pe_head(1), 2148 + 1100, 2148, PeSectionFault::Ok, 1536, 848},
         {"16 sections fit", pe_head(16), 20000, 1536 + 16 * 512, PeSectionFault::Ok, 10752, 480},
         {"no sections", pe_head(0), 4096, 2048, PeSectionFault::SectionCount, 0, 0},
         {"17 sections", pe_head(17), 40000, 1536 + 17 * 512, PeSectionFault::SectionCount, 0, 0},
@@ -556,6 +561,93 @@ TEST(PeSection, ChecksBeforeWriting)
     signed_image[0x80 + 24 + 128] = 0x10;
     EXPECT_EQ(PeSectionFault::Certificate,
               plan_data_section(signed_image.data(), signed_image.size(), 4096, 2048, &plan));
+}
+
+namespace {
+
+// An icon file of `count` images of 16 bytes each, the n-th image's bytes all n.
+Bytes icon_file(uint16_t count)
+{
+    Bytes f;
+    put16(f, 0);
+    put16(f, 1);
+    put16(f, count);
+    for (uint16_t i = 0; i < count; ++i) {
+        f.push_back(static_cast<uint8_t>(16 * (i + 1)));
+        f.push_back(static_cast<uint8_t>(16 * (i + 1)));
+        f.push_back(16);
+        f.push_back(0);
+        put16(f, 1);
+        put16(f, 4);
+        put32(f, 16);
+        put32(f, 6 + 16u * count + 16u * i);
+    }
+    for (uint16_t i = 0; i < count; ++i)
+        f.insert(f.end(), 16, static_cast<uint8_t>(i + 1));
+    return f;
+}
+
+}  // namespace
+
+TEST(IconFile, RefusesWhatIsNoIconBeforeAnythingChanges)
+{
+    Bytes good = icon_file(2);
+    Bytes bitmap = {0x42, 0x4D, 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};  // "BM": a bitmap file
+    Bytes none = icon_file(0);
+    Bytes beyond = good;
+    beyond[6 + 16 + 12] = 0xF0;  // the second image's offset lies beyond the file
+    Bytes cut = good;
+    cut.resize(20);  // the directory itself is cut
+    struct Row {
+        const char* why;
+        const Bytes* file;
+        IconFileStatus status;
+    } rows[] = {
+        {"two images", &good, IconFileStatus::Ok},
+        {"a bitmap", &bitmap, IconFileStatus::NotAnIcon},
+        {"no images", &none, IconFileStatus::NoImages},
+        {"an image beyond the end", &beyond, IconFileStatus::Damaged},
+        {"a cut directory", &cut, IconFileStatus::Damaged},
+    };
+    for (const Row& r : rows) {
+        std::vector<IconImageEntry> images;
+        EXPECT_EQ(r.status, parse_icon_file(r.file->data(), r.file->size(), &images)) << r.why;
+        EXPECT_EQ(r.status == IconFileStatus::Ok ? 2u : 0u, images.size()) << r.why;
+    }
+}
+
+TEST(IconFile, IdsAndGroupAgainstAGroupOfThree)
+{
+    const std::vector<uint16_t> old_ids = {7, 3, 5};
+    struct Row {
+        const char* why;
+        size_t images;
+        bool allow_more;
+        std::vector<uint16_t> ids;
+    } rows[] = {
+        {"one image: the first old id", 1, true, {7}},
+        {"three images: the old ids in group order", 3, true, {7, 3, 5}},
+        {"five images: two more above the largest old id", 5, true, {7, 3, 5, 8, 9}},
+        {"five images, no more allowed", 5, false, {7, 3, 5}},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.ids, plan_icon_ids(old_ids, r.images, r.allow_more)) << r.why;
+
+    Bytes file = icon_file(5);
+    std::vector<IconImageEntry> images;
+    ASSERT_EQ(IconFileStatus::Ok, parse_icon_file(file.data(), file.size(), &images));
+    std::vector<uint16_t> ids = plan_icon_ids(old_ids, images.size(), true);
+    Bytes group = build_icon_group(images, ids);
+    ASSERT_EQ(14u * 5 + 20, group.size());
+    EXPECT_EQ(Bytes({0, 0, 1, 0, 5, 0}), Bytes(group.begin(), group.begin() + 6));
+    // The fourth entry: the directory's fields with the new id 8, then the zeros.
+    EXPECT_EQ(Bytes({64, 64, 16, 0, 1, 0, 4, 0, 16, 0, 0, 0, 8, 0}), Bytes(group.begin() + 48, group.begin() + 62));
+    EXPECT_EQ(Bytes(14, 0), Bytes(group.end() - 14, group.end()));
+    std::vector<uint16_t> read_back;
+    uint32_t sum = 0;
+    ASSERT_TRUE(read_icon_group_ids(group.data(), group.size(), &read_back, &sum));
+    EXPECT_EQ(ids, read_back);
+    EXPECT_EQ(5u * 16, sum);
 }
 
 namespace {

@@ -9,6 +9,7 @@ after the group the temp folder holds what it held before.
 """
 import argparse
 import concurrent.futures
+import copy
 import glob
 import json
 import os
@@ -440,6 +441,15 @@ GROUPS = {
         Case("a DLL that cannot be loaded", pack=INSTALL_TEXTS + ["--no-crc"],
              post=rename_in_image(b"SHLWAPI.dll\0", b"SHLWAPX.dll\0"), code=1, processes=1,
              boxes=[(CAPTION, BIND_ERROR % 14), (CAPTION, "QLSFX32.RPT")], report=BIND_ERROR % 14),
+        Case(".local beside the narrow stub", stub="inst-aes-en", pack=INSTALL_TEXTS,
+             beside=".local", code=1, processes=1, env=["WINEDEBUG=+loaddll"],
+             check=guard_loaded_nothing),
+        # The narrow build says a broken chain of texts in a plain box and
+        # goes on with the text it has.
+        Case("narrow: a broken chain of texts is said, and the stub goes on", stub="inst-aes-en",
+             pack=INSTALL_TEXTS + ["--no-crc"], block=b"\xff" * 40, post=break_string_chain,
+             boxes=[("", "Internal error: string resource not found: 2003"),
+                    (CAPTION, "uolla Self-Extractor header corrupt")]),
     ],
     # The start-up switches, and lines that once made the copy relaunch itself.
     "switches": [
@@ -713,6 +723,34 @@ class Runner:
         # one run one at a time.
         self.report_lock = threading.Lock()
 
+    def set_windows_version(self, programs, version):
+        """Wine's per-program Windows version for these program names, or
+        none (the session's own) again."""
+        lines = ["REGEDIT4", ""]
+        for name in programs:
+            key = r"[%sHKEY_CURRENT_USER\Software\Wine\AppDefaults\%s]" % ("" if version else "-", name)
+            lines += [key] + (['"Version"="%s"' % version] if version else []) + [""]
+        path = os.path.join(self.work, "version.reg")
+        with open(path, "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        subprocess.run([self.args.wine, "regedit", "/S", winpath(path)], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+
+    def reported_version(self, probe):
+        """The version the fake program reports under the name `probe`: None
+        unless it is one of the 9x family (platform 1)."""
+        path = os.path.join(self.work, probe)
+        shutil.copyfile(self.args.fake, path)
+        out = os.path.join(self.work, "version.txt")
+        subprocess.run([self.args.wine, path, "out", winpath(out), "version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        try:
+            with open(out, encoding="utf-8") as f:
+                words = f.read().split()
+        except OSError:
+            return None
+        return words[1] if len(words) == 3 and words[2] == "1" else None
+
     def tool(self, name):
         return os.path.join(self.args.tools, name)
 
@@ -974,11 +1012,36 @@ def main():
     parser.add_argument("--fake", help="the fake program: setup command, program and archiver")
     parser.add_argument("--dll", help="a DLL to put where a .local folder could redirect one")
     parser.add_argument("--jobs", type=int, default=4)
+    parser.add_argument("--stub", help="run the cases of the English installation stub on this variant instead "
+                                       "(the narrow-character build)")
+    parser.add_argument("--windows-version", help="the Windows version Wine reports to the stubs of the run "
+                                                  "(win98, say); cases whose file needs a name of its own are "
+                                                  "left out")
+    parser.add_argument("--only", help="run only the cases whose name holds this text")
     args = parser.parse_args()
 
     runner = Runner(args)
     before = runner.temp_listing()
-    cases = GROUPS[args.group]
+    cases = [c for c in GROUPS[args.group] if not args.only or args.only in c.name]
+    if args.stub:
+        cases = [copy.copy(c) for c in cases]
+        for c in cases:
+            if c.stub == "inst-basic-en":
+                c.stub = args.stub
+    if args.windows_version:
+        # Wine takes the version by program name: names of this run alone
+        # leave every other test of the session with its own version.
+        cases = [copy.copy(c) for c in cases if c.exe is None]
+        for c in cases:
+            c.exe = "%s-%s.exe" % (args.windows_version, slug(c.name))
+        probe = "%s-probe.exe" % args.windows_version
+        runner.set_windows_version([c.exe for c in cases] + [probe], args.windows_version)
+        reported = runner.reported_version(probe)
+        if reported is None:
+            runner.set_windows_version([c.exe for c in cases] + [probe], None)
+            print("Wine does not report the version %s here: the cases are left out" % args.windows_version)
+            return 0
+        print("Wine reports the version as %s" % reported)
     # The robot answers only the windows of its own run, so runs may overlap.
     jobs = 1 if args.group in SEQUENTIAL else args.jobs
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
@@ -990,6 +1053,8 @@ def main():
         for fault in faults:
             print("    " + fault)
         failed += bool(faults)
+    if args.windows_version:
+        runner.set_windows_version([c.exe for c in cases] + [probe], None)
     after = runner.temp_listing()
     if after != before:
         print("the temp folder changed: before %r, after %r" % (before, after))

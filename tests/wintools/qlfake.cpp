@@ -32,6 +32,7 @@
 //                       most): a program of that class is running meanwhile
 //   copytree FROM TO    copies the folder FROM with all below it to TO:
 //                       "copytree yes|no"
+//   version             "version MAJOR.MINOR PLATFORM", as Windows reports itself
 // and, to drive a program through several steps (the robot answers each
 // window once):
 //   start PATH          starts PATH (no arguments) and goes on
@@ -417,6 +418,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         } else if (action == L"window" && i + 4 < argc) {
             ownWindow(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
             i += 4;
+        } else if (action == L"version") {
+            OSVERSIONINFOW info = {};
+            info.dwOSVersionInfoSize = sizeof info;
+            GetVersionExW(&info);
+            result(L"version " + std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion) +
+                   L" " + std::to_wstring(info.dwPlatformId));
         } else if (action == L"start" && hasValue) {
             start(argv[++i]);
         } else if (action == L"waitfor" && hasValue) {
