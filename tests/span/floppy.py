@@ -44,9 +44,17 @@ class Floppy:
         return run.stdout.decode().strip()
 
     def eject(self):
-        """An empty disk: the drive stays removable for the session's other runs."""
+        """An empty disk: the drive stays removable for the test's other runs."""
         os.makedirs(self.empty, exist_ok=True)
         self.insert(self.empty)
+
+    def remove(self):
+        """The drive gone again: the session's other tests (the wizard's among
+        them) see no removable drive."""
+        run = subprocess.run([self.wine, self.qldisk, LETTER, "-"],
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        if run.returncode != 0 or os.path.lexists(self.link):
+            raise RuntimeError("qldisk could not remove A: (%s)" % run.stdout.decode())
 
 
 class Rule:

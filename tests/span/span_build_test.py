@@ -165,7 +165,7 @@ def main():
             failed += floppy.report("a cancel half way leaves no cut-off part",
                                     run_cancelled(args, drive, zip_path))
     finally:
-        drive.eject()
+        drive.remove()
     return 1 if failed else 0
 
 

@@ -177,7 +177,7 @@ def main():
                 continue
             failed += floppy.report(case.name, run_case(args, drive, case, zip_path, ref))
     finally:
-        drive.eject()
+        drive.remove()
     return 1 if failed else 0
 
 

@@ -6,8 +6,10 @@
 // of the folder's .windows-label.
 //
 //   qldisk LETTER UNIX_FOLDER     prints the drive's label as Windows reads it
+//   qldisk LETTER -               removes the drive again
 //
-// Exit code 0 when the drive is defined, removable, at the folder.
+// Exit code 0 when the drive is defined, removable, at the folder (or, for
+// "-", when it is gone).
 #include <windows.h>
 #include <winioctl.h>
 
@@ -40,13 +42,17 @@ int main(int argc, char** argv)
         return 2;
     }
     const char* folder = argv[2];
-    std::vector<char> request(sizeof(UnixDrive) + std::strlen(folder) + 1, 0);
+    // A request without a mount point removes the drive.
+    const bool remove = std::strcmp(folder, "-") == 0;
+    std::vector<char> request(sizeof(UnixDrive) + (remove ? 0 : std::strlen(folder) + 1), 0);
     UnixDrive* drive = reinterpret_cast<UnixDrive*>(request.data());
     drive->size = static_cast<ULONG>(request.size());
-    drive->type = DRIVE_REMOVABLE;
+    drive->type = remove ? DRIVE_NO_ROOT_DIR : DRIVE_REMOVABLE;
     drive->letter = static_cast<WCHAR>(argv[1][0] | 0x20);
-    drive->mount_point_offset = sizeof(UnixDrive);
-    std::memcpy(request.data() + sizeof(UnixDrive), folder, std::strlen(folder));
+    if (!remove) {
+        drive->mount_point_offset = sizeof(UnixDrive);
+        std::memcpy(request.data() + sizeof(UnixDrive), folder, std::strlen(folder));
+    }
     HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
@@ -59,6 +65,8 @@ int main(int argc, char** argv)
     CloseHandle(manager);
     wchar_t root[] = L"A:\\";
     root[0] = static_cast<wchar_t>(drive->letter - 0x20);
+    if (remove)
+        return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR ? 0 : 1;
     wchar_t label[40] = {0};
     if (!GetVolumeInformationW(root, label, 40, nullptr, nullptr, nullptr, nullptr, 0))
         label[0] = 0;
