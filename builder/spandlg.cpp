@@ -63,6 +63,26 @@ bool span_dialog_common(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam,
     return false;
 }
 
+}  // namespace
+
+int list_removable_drives(HWND combo)
+{
+    int count = 0;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        wchar_t drive[4] = {letter, L':', L'\\', 0};
+        if (GetDriveTypeW(drive) != DRIVE_REMOVABLE)
+            continue;
+        drive[2] = 0;
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive));
+        if (g_options.spanning_drive == 0)
+            g_options.spanning_drive = letter;
+        ++count;
+    }
+    return count;
+}
+
+namespace {
+
 INT_PTR CALLBACK span_drive_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     if (span_dialog_common(dialog, message, wparam, lparam, IDH_SPAN_DRIVE))
@@ -70,17 +90,7 @@ INT_PTR CALLBACK span_drive_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
     switch (message) {
     case WM_INITDIALOG: {
         HWND combo = GetDlgItem(dialog, kCtlDriveCombo);
-        int count = 0;
-        for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-            wchar_t drive[4] = {letter, L':', L'\\', 0};
-            if (GetDriveTypeW(drive) != DRIVE_REMOVABLE)
-                continue;
-            drive[2] = 0;
-            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive));
-            if (g_options.spanning_drive == 0)
-                g_options.spanning_drive = letter;
-            ++count;
-        }
+        int count = list_removable_drives(combo);
         if (g_options.spanning_drive != 0) {
             wchar_t text[3] = {static_cast<wchar_t>(towupper(g_options.spanning_drive)), L':', 0};
             SetWindowTextW(combo, text);

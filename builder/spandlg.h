@@ -14,6 +14,11 @@
 // exactly one removable drive that drive is taken without a question.
 int choose_span_drive();
 
+// Adds the removable drives ("A:") to the combo box and, when the option
+// record names no spanning drive yet, takes the first of them; answers how
+// many there are. Dialog 300 and the wizard's drive page list them alike.
+int list_removable_drives(HWND combo);
+
 // Dialog 4000, modeless over the main window (disabled meanwhile), made the
 // progress window. False when it cannot be made.
 bool show_span_progress();

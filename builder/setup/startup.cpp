@@ -16,15 +16,10 @@
 #include "builder/textfile.h"
 #include "builder/ui/msgsink.h"
 #include "builder/winsfx.h"
-#include "common/QlCmdl.h"
 
 namespace {
 
 const int kMsgReportNotWritten = 1082;
-const int kMsgCommandIsZip = 5090;
-const int kMsgInvalidCommand = 6210;
-const int kMsgCommandNotAssociated = 6220;
-const int kMsgWarningCaption = 6230;
 const int kMsgStartMenuFailed = 6332;
 
 QlStr own_path()
@@ -105,53 +100,6 @@ int read_common_controls_version()
     if (!version.Query(QlStr(L"comctl32.dll"), true))
         return 0;
     return version.Major() * 100 + version.Minor();
-}
-
-// The program of a command (its first token, unquoted) may not be the
-// self-extractor itself, and in the installation mode it must be something
-// that runs.
-bool check_setup_command(const QlStr& command)
-{
-    QlStr program;
-    try {
-        QlCmdLine tokens(command);
-        program = tokens.GetToken();
-    } catch (...) {
-        program = command;
-    }
-    program.Unquote();
-    QlStr zipName = g_options.zip_name.PathName();
-    if (zipName.HasText() &&
-        (program.EqualsNoCase(zipName.Text()) || program.EqualsNoCase((zipName + QL(".exe")).Text()))) {
-        sink_message_box(kMsgCommandIsZip, nullptr, load_message(kMsgCommandIsZip), QlStr::CtorNull(),
-                         MB_OK | MB_ICONERROR);
-        return false;
-    }
-    QlStr extension = program.PathExtension();
-    g_options.inf_command = extension.EqualsNoCase(L"inf");
-    if (g_options.installation_mode) {
-        static const wchar_t* const kRunnable[] = {L"exe", L"com", L"pif", L"bat", L"inf"};
-        bool runs = !extension.HasText();
-        for (const wchar_t* known : kRunnable)
-            runs = runs || extension.EqualsNoCase(known);
-        if (!runs) {
-            sink_message_box(kMsgInvalidCommand, nullptr, load_message(kMsgInvalidCommand),
-                             QlStr::CtorNull(),
-                             MB_OK | MB_ICONERROR);
-            return false;
-        }
-        return true;
-    }
-    if (extension.HasText()) {
-        wchar_t value[512];
-        LONG size = sizeof value;
-        QlStr association = QL(".") + extension;
-        if (RegQueryValueW(HKEY_CLASSES_ROOT, association.Text(), value, &size) != ERROR_SUCCESS &&
-            sink_message_box(kMsgCommandNotAssociated, nullptr, load_message(kMsgCommandNotAssociated),
-                             load_message(kMsgWarningCaption), MB_YESNO | MB_ICONWARNING) != IDYES)
-            return false;
-    }
-    return true;
 }
 
 QlStr read_main_archiver_exe_setting()

@@ -7,12 +7,6 @@
 #include "builder/ui/wizrules.h"
 #include "common/QlWin32.h"
 
-namespace {
-
-bool g_infCommand = false;
-
-}  // namespace
-
 bool check_command()
 {
     WizCommandCheck check = wiz_check_command_text(g_options.command, g_options.zip_name, g_options.installation_mode);
@@ -21,7 +15,7 @@ bool check_command()
                          MB_OK | MB_ICONERROR);
         return true;
     }
-    g_infCommand = check.inf;
+    g_options.inf_command = check.inf;
     if (check.verdict == WizCommandVerdict::NotInstallCommand) {
         show_error_id(IDS_WIZ_NOT_INSTALL_COMMAND);
         return true;
@@ -38,5 +32,5 @@ bool check_command()
 
 bool command_is_inf()
 {
-    return g_infCommand;
+    return g_options.inf_command;
 }

@@ -6,6 +6,7 @@
 #include "builder/build.h"
 #include "builder/services.h"
 #include "builder/sfxoptions.h"
+#include "builder/spandlg.h"
 #include "builder/textfile.h"
 #include "builder/ui/dlg.h"
 #include "builder/ui/filedlg.h"
@@ -266,17 +267,7 @@ INT_PTR wiz_spann_proc(HWND frame, UINT message, WPARAM wparam, LPARAM lparam)
         set_page_text(frame, IDC_WIZ_STATUS, load_message(IDS_WIZ_SPANN_MORE));
         set_checked(frame, g_options.zip_behind_stub ? IDC_WIZ_SPAN_OLD : IDC_WIZ_SPAN_SAFE, true);
         HWND list = GetDlgItem(frame, IDC_WIZ_SPAN_DRIVE);
-        int found = 0;
-        for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-            wchar_t root[] = {letter, L':', L'\\', 0};
-            if (GetDriveTypeW(root) != DRIVE_REMOVABLE)
-                continue;
-            wchar_t drive[] = {letter, L':', 0};
-            SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive));
-            if (found++ == 0 && g_options.spanning_drive == 0)
-                g_options.spanning_drive = letter;
-        }
-        if (found == 0) {
+        if (list_removable_drives(list) == 0) {
             message_box_id(IDS_WIZ_NO_REMOVABLE, load_message(IDS_WIZ_NO_REMOVABLE), MB_OK | MB_ICONERROR);
             go(WizPage::Panel1);
             return TRUE;
