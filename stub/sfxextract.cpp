@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/QlRaise.h"
+#include "stub/engine/cpufeatures.h"
 #include "stub/engine/unzip.h"
 #include "stub/sfxdecoders.h"
 #include "stub/sfxhost.h"
@@ -49,6 +50,24 @@ bool first_disk_is_in(bool executable_part)
     return host.request_disk(1);
 }
 
+#if QL_SFX_HAS_AES
+// The cipher's AES, SHA and SSE paths use registers that only a system which
+// saves them across task switches may offer: Windows 95 and NT 4 cannot say
+// so (no IsProcessorFeaturePresent, or no SSE2 answer), and get the portable
+// code.
+void allow_processor_paths()
+{
+    using FeaturePresent = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FeaturePresent present = nullptr;
+    if (kernel != nullptr)
+        present = reinterpret_cast<FeaturePresent>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "IsProcessorFeaturePresent")));
+    if (present == nullptr || !present(PF_XMMI64_INSTRUCTIONS_AVAILABLE))
+        ql_cpu_limit_features(0);
+}
+#endif
+
 }  // namespace
 
 void sfx_ask_for_first_disk(bool executable_part)
@@ -88,6 +107,7 @@ int sfx_extract_all(const QlStr& unzip_folder)
     settings.decode_buffer_size = g_sfx.decode_buffer != nullptr ? kDecodeBufferSize : 0;
     settings.decoders = sfx_variant_decoders();
 #if QL_SFX_HAS_AES
+    allow_processor_paths();
     SfxAesDecryptionOf aes;
     settings.aes = &aes;
 #endif
