@@ -15,11 +15,39 @@ const char kSource[] = "inflate";
 // new) mode, else the result the stream ends with.
 const int kStepOn = -1;
 
-enum : uint8_t {
-    kOpEndOfBlock = 17,
-    kOpLiteral = 18,
-    kOpInvalid = 99,
-};
+// The flags of a table entry (QlInflateCode).
+const uint32_t kEntryLiteral = 0x80000000u;
+const uint32_t kEntrySpecial = 0x8000;        // end of block, link or invalid
+const uint32_t kEntryLink = 0x4000 | kEntrySpecial;
+const uint32_t kEntryEnd = 0x2000 | kEntrySpecial;
+const uint32_t kEntryInvalid = kEntrySpecial | 1u << 8 | 1;
+
+inline unsigned entry_drop(QlInflateCode e)
+{
+    return e & 0xFF;
+}
+inline unsigned entry_code_bits(QlInflateCode e)
+{
+    return (e >> 8) & 0x1F;
+}
+inline unsigned entry_value(QlInflateCode e)
+{
+    return e >> 16;
+}
+// The value of a literal entry, without its flag.
+inline unsigned entry_symbol(QlInflateCode e)
+{
+    return (e >> 16) & 0x7FFF;
+}
+inline bool entry_is_link(QlInflateCode e)
+{
+    return (e & kEntryLink) == kEntryLink;
+}
+// Neither a literal, a length nor a distance, nor the end of block: no code.
+inline bool entry_is_invalid(QlInflateCode e)
+{
+    return (e & (kEntryLink | kEntryEnd)) == kEntrySpecial;
+}
 
 enum TableKind { kCodeLengthTable, kLiteralTable, kDistanceTable };
 
@@ -43,44 +71,37 @@ const uint8_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,   3,  3,  4,  4,  5,
 
 const unsigned kMaxCodeBits = 15;
 
-// The fast loop runs while this much input is buffered (the up to three
-// refills of one round never load past it) and this much room is left in
-// the window (two literals, a Deflate match and the slack of the 16-byte
-// copy).
-const ptrdiff_t kFastInput = 32;
-const uint32_t kMaxDeflateLength = 258;
-const ptrdiff_t kFastOutput = 2 + kMaxDeflateLength + 16;
-
 // ---------------------------------------------------------------- tables
 
-QlInflateCode make_code(unsigned op, unsigned bits, unsigned value)
+QlInflateCode literal_entry(unsigned value, unsigned bits)
 {
-    QlInflateCode code;
-    code.op = static_cast<uint8_t>(op);
-    code.bits = static_cast<uint8_t>(bits);
-    code.value = static_cast<uint16_t>(value);
-    return code;
+    return kEntryLiteral | value << 16 | bits << 8 | bits;
+}
+
+QlInflateCode match_entry(unsigned base, unsigned bits, unsigned extra)
+{
+    return base << 16 | bits << 8 | (bits + extra);
 }
 
 QlInflateCode symbol_code(TableKind kind, QlInflateFormat format, unsigned symbol, unsigned bits)
 {
     switch (kind) {
     case kCodeLengthTable:
-        return make_code(kOpLiteral, bits, symbol);
+        return literal_entry(symbol, bits);
     case kLiteralTable:
         if (symbol < 256)
-            return make_code(kOpLiteral, bits, symbol);
+            return literal_entry(symbol, bits);
         if (symbol == 256)
-            return make_code(kOpEndOfBlock, bits, 0);
+            return kEntryEnd | bits << 8 | bits;
         if (symbol >= 286)
-            return make_code(kOpInvalid, bits, 0);
+            return kEntryInvalid;
         if (symbol == 285 && format == kQlDeflate64)
-            return make_code(16, bits, 3);
-        return make_code(kLengthExtra[symbol - 257], bits, kLengthBase[symbol - 257]);
+            return match_entry(3, bits, 16);
+        return match_entry(kLengthBase[symbol - 257], bits, kLengthExtra[symbol - 257]);
     case kDistanceTable:
         break;
     }
-    return make_code(kDistanceExtra[symbol], bits, kDistanceBase[symbol]);
+    return match_entry(kDistanceBase[symbol], bits, kDistanceExtra[symbol]);
 }
 
 // Builds the lookup table of a canonical code from its code lengths (0 = not
@@ -100,7 +121,7 @@ int build_table(TableKind kind, QlInflateFormat format, const uint8_t* lengths, 
     while (max > 0 && count[max] == 0)
         --max;
     if (max == 0) {
-        table[0] = table[1] = make_code(kOpInvalid, 1, 0);
+        table[0] = table[1] = kEntryInvalid;
         *root_bits = 1;
         return kTableEmpty;
     }
@@ -129,9 +150,8 @@ int build_table(TableKind kind, QlInflateFormat format, const uint8_t* lengths, 
     }
     const unsigned total = offset[kMaxCodeBits];
 
-    const QlInflateCode invalid = make_code(kOpInvalid, 1, 0);
     for (unsigned i = 0; i < size; ++i)
-        table[i] = invalid;
+        table[i] = kEntryInvalid;
 
     unsigned next = size;      // first free entry for a sub-table
     unsigned prefix = size;    // primary index of the current sub-table (none yet)
@@ -163,8 +183,8 @@ int build_table(TableKind kind, QlInflateFormat format, const uint8_t* lengths, 
                 sub = next;
                 next += 1u << sub_bits;
                 for (unsigned i = sub; i < next; ++i)
-                    table[i] = invalid;
-                table[prefix] = make_code(kOpLiteral + sub_bits, root, sub);
+                    table[i] = kEntryInvalid;
+                table[prefix] = kEntryLink | sub << 16 | sub_bits << 8 | root;
             }
             const QlInflateCode entry = symbol_code(kind, format, symbol, len - root);
             for (unsigned i = code >> root; i < (1u << sub_bits); i += 1u << (len - root))
@@ -251,20 +271,21 @@ unsigned take_bits(QlInflateState* s, unsigned n)
     return value;
 }
 
-// Decodes one symbol bit by bit; false for a code that the table does not have.
+// Decodes one symbol bit by bit and drops its code (not its extra bits);
+// false for a code that the table does not have.
 bool decode_symbol(QlInflateState* s, const QlInflateCode* table, unsigned root, QlInflateCode* out)
 {
     need_bits(s, root);
     QlInflateCode code = table[s->hold & ((size_t(1) << root) - 1)];
-    if (code.op > kOpLiteral && code.op != kOpInvalid) {
-        drop_bits(s, code.bits);
-        const unsigned sub_bits = code.op - kOpLiteral;
+    if (entry_is_link(code)) {
+        drop_bits(s, entry_drop(code));
+        const unsigned sub_bits = entry_code_bits(code);
         need_bits(s, sub_bits);
-        code = table[code.value + (s->hold & ((size_t(1) << sub_bits) - 1))];
+        code = table[entry_value(code) + (s->hold & ((size_t(1) << sub_bits) - 1))];
     }
-    if (code.op == kOpInvalid)
+    if (entry_is_invalid(code))
         return false;
-    drop_bits(s, code.bits);
+    drop_bits(s, entry_code_bits(code));
     *out = code;
     return true;
 }
@@ -347,31 +368,104 @@ inline uint32_t load_le32(const uint8_t* p)
 #error "the fast refill loads the input as little-endian words"
 #endif
 
+// The accumulator of the fast loop is the machine's word.
+typedef size_t Hold;
+const unsigned kHoldBits = sizeof(Hold) * 8;
+const unsigned kShiftMask = kHoldBits - 1;
+
 // Bits guaranteed after a refill of the fast loop: whole bytes are loaded
 // up to one byte short of the accumulator's width. The bits loaded above that
 // count are those of the next input byte, which a later refill loads again
-// in the same places.
-const unsigned kRefillBits = sizeof(size_t) == 8 ? 56 : 24;
-// Bits to have before a distance: its code and extra bits when one refill
-// gives that many, else its code only.
-const unsigned kDistanceBits = kRefillBits >= kMaxCodeBits + 14 ? kMaxCodeBits + 14 : kMaxCodeBits;
+// in the same places, so an entry looked up before a refill stays right.
+const unsigned kRefillBits = kHoldBits - 8;
+// The most bits one length entry drops (Deflate64's code 285 has 16 extra
+// bits), and one distance entry with the link before it.
+const unsigned kMaxLengthDrop = kMaxCodeBits + 16;
+const unsigned kMaxDistanceDrop = kMaxCodeBits + 14;
+// Literals of the primary table (no longer than its width) decoded on one
+// refill, with the bits for the next lookup still there.
+const unsigned kLiteralsPerRefill = (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot;
+// A 32-bit accumulator may lack the bits of a long entry after one refill.
+const bool kShortHold = kRefillBits < kMaxCodeBits + kMaxLengthDrop;
 
-inline void refill_fast(const uint8_t*& in, size_t& hold, unsigned& bits)
+inline void refill_fast(const uint8_t*& in, Hold& hold, unsigned& bits)
 {
-    if (sizeof(size_t) == 8) {
-        hold |= static_cast<size_t>(load_le64(in)) << bits;
+    if (kHoldBits == 64) {
+        hold |= static_cast<Hold>(load_le64(in)) << bits;
         in += (63 - bits) >> 3;
         bits |= 56;
     } else {
-        hold |= static_cast<size_t>(load_le32(in)) << bits;
+        hold |= static_cast<Hold>(load_le32(in)) << bits;
         in += (31 - bits) >> 3;
         bits |= 24;
     }
 }
 
-// Decodes codes while the input and the window have room for a whole code
-// and its match without checks. Answers kStepOn when that room runs out or
-// the block has ended (mode kInflateBlockEnd), else the failure.
+// Drops a length or distance entry's code and extra bits with one shift and
+// answers its base plus the extra bits, taken from the accumulator as it was.
+// With a 32-bit accumulator an entry longer than the bits held takes a
+// refill, and the code and its extra bits in two steps when even that is
+// short.
+inline uint32_t take_entry(const uint8_t*& in, Hold& hold, unsigned& bits, QlInflateCode e)
+{
+    const unsigned drop = entry_drop(e);
+    if (kShortHold && bits < drop) {
+        refill_fast(in, hold, bits);
+        if (bits < drop) {
+            const unsigned code = entry_code_bits(e);
+            hold >>= code;
+            bits -= code;
+            refill_fast(in, hold, bits);
+            const unsigned extra = drop - code;
+            const uint32_t value = entry_value(e) + static_cast<uint32_t>(hold & ((Hold(1) << extra) - 1));
+            hold >>= extra;
+            bits -= extra;
+            return value;
+        }
+    }
+    const Hold saved = hold;
+    hold >>= e & kShiftMask;
+    bits -= drop;
+    const Hold field = saved & ((Hold(1) << (e & kShiftMask)) - 1);
+    return entry_value(e) + static_cast<uint32_t>(field >> ((e >> 8) & kShiftMask));
+}
+
+inline void copy_word(uint8_t* to, const uint8_t* from)
+{
+    uint64_t v;
+    memcpy(&v, from, 8);
+    memcpy(to, &v, 8);
+}
+
+// Multipliers that repeat a pattern of 1..7 bytes across a 64-bit word, and
+// the whole periods that fit in 8 bytes.
+const uint64_t kRepeat[8] = {0,
+                             0x0101010101010101ull,
+                             0x0001000100010001ull,
+                             0x0001000001000001ull,
+                             0x0000000100000001ull,
+                             0x0000010000000001ull,
+                             0x0001000000000001ull,
+                             0x0100000000000001ull};
+const uint8_t kPeriodStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
+// The bytes a match may write past its end in the fast loop: whole words,
+// at least five of them.
+const ptrdiff_t kCopySlack = 40;
+
+// The fast loop runs while this much input is buffered (one round consumes
+// at most 13 bytes, and a refill loads 8 bytes from at most 8 ahead of what
+// it consumed) and this much room is left in the window (five literals, or
+// four and a Deflate match with its slack).
+const ptrdiff_t kFastInput = 48;
+const uint32_t kMaxDeflateLength = 258;
+const ptrdiff_t kFastOutput = 8 + kMaxDeflateLength + kCopySlack;
+
+// Decodes codes while the input and the window have room for a whole round
+// without checks. Each round starts from a refill with the next entry
+// already looked up, and looks the following one up before it copies its
+// match. Answers kStepOn when that room runs out or the block has ended
+// (mode kInflateBlockEnd), else the failure.
 int decode_fast(QlInflateState* s)
 {
     const uint8_t* in = s->next;
@@ -380,154 +474,151 @@ int decode_fast(QlInflateState* s)
     uint8_t* out = window + s->index;
     uint8_t* const out_end = window + s->window_size;
     uint8_t* const out_last = out_end - kFastOutput;
-    size_t hold = s->hold;
+    Hold hold = s->hold;
     unsigned bits = s->bits;
     const QlInflateCode* const literals = s->literal_table;
     const QlInflateCode* const distances = s->distance_table;
-    const size_t literal_mask = (size_t(1) << s->literal_bits) - 1;
-    const size_t distance_mask = (size_t(1) << s->distance_bits) - 1;
+    const Hold literal_mask = (Hold(1) << s->literal_bits) - 1;
+    const Hold distance_mask = (Hold(1) << s->distance_bits) - 1;
     int result = kStepOn;
 
-    while (in <= in_last && out <= out_last) {
+    refill_fast(in, hold, bits);
+    QlInflateCode e = literals[hold & literal_mask];
+    for (;;) {
         refill_fast(in, hold, bits);
-        QlInflateCode code = literals[hold & literal_mask];
-        if (code.op == kOpLiteral) {
-            // Runs of literals are the common case: with a 64-bit
-            // accumulator one refill holds three literal codes.
-            hold >>= code.bits;
-            bits -= code.bits;
-            *out++ = static_cast<uint8_t>(code.value);
-            if (kRefillBits < 3 * kMaxCodeBits)
-                continue;
-            code = literals[hold & literal_mask];
-            if (code.op == kOpLiteral) {
-                hold >>= code.bits;
-                bits -= code.bits;
-                *out++ = static_cast<uint8_t>(code.value);
-                code = literals[hold & literal_mask];
-                if (code.op == kOpLiteral) {
-                    hold >>= code.bits;
-                    bits -= code.bits;
-                    *out++ = static_cast<uint8_t>(code.value);
-                    continue;
+        if (e & kEntryLiteral) {
+            // Runs of literals are the common case.
+            hold >>= e & kShiftMask;
+            bits -= entry_drop(e);
+            *out++ = static_cast<uint8_t>(e >> 16);
+            e = literals[hold & literal_mask];
+            if (kLiteralsPerRefill >= 2 && (e & kEntryLiteral)) {
+                hold >>= e & kShiftMask;
+                bits -= entry_drop(e);
+                *out++ = static_cast<uint8_t>(e >> 16);
+                e = literals[hold & literal_mask];
+                if (kLiteralsPerRefill >= 3 && (e & kEntryLiteral)) {
+                    hold >>= e & kShiftMask;
+                    bits -= entry_drop(e);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    e = literals[hold & literal_mask];
+                    if (kLiteralsPerRefill >= 4 && (e & kEntryLiteral)) {
+                        hold >>= e & kShiftMask;
+                        bits -= entry_drop(e);
+                        *out++ = static_cast<uint8_t>(e >> 16);
+                        e = literals[hold & literal_mask];
+                    }
                 }
             }
-            // The entry looked up stays right: a refill only adds bits above.
+            if (e & kEntryLiteral)
+                goto next_round;
             refill_fast(in, hold, bits);
         }
-        if (code.op > 16) {
-            // Not a length: a sub-table, the block's end, or no code.
-            if (code.op > kOpLiteral) {
-                if (code.op == kOpInvalid) {
+        if (e & kEntrySpecial) {
+            // A sub-table, the block's end, or no code.
+            if (e & (kEntryLink & ~kEntrySpecial)) {
+                hold >>= e & kShiftMask;
+                bits -= entry_drop(e);
+                e = literals[entry_value(e) + (hold & ((Hold(1) << entry_code_bits(e)) - 1))];
+                if (e & kEntryLiteral) {
+                    hold >>= e & kShiftMask;
+                    bits -= entry_drop(e);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    if (kShortHold)
+                        refill_fast(in, hold, bits);
+                    e = literals[hold & literal_mask];
+                    goto next_round;
+                }
+            }
+            if (e & kEntrySpecial) {
+                if ((e & kEntryEnd) == kEntryEnd) {
+                    hold >>= e & kShiftMask;
+                    bits -= entry_drop(e);
+                    s->mode = kInflateBlockEnd;
+                } else {
+                    result = kQlDecodeBadData;
+                }
+                break;
+            }
+        }
+        {
+            // A length, then its distance.
+            const uint32_t length = take_entry(in, hold, bits, e);
+            if (kShortHold || bits < kMaxDistanceDrop)
+                refill_fast(in, hold, bits);
+            QlInflateCode d = distances[hold & distance_mask];
+            if (d & kEntrySpecial) {
+                if (!entry_is_link(d)) {
                     result = kQlDecodeBadData;
                     break;
                 }
-                hold >>= code.bits;
-                bits -= code.bits;
-                code = literals[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
-            }
-            if (code.op == kOpLiteral) {
-                hold >>= code.bits;
-                bits -= code.bits;
-                *out++ = static_cast<uint8_t>(code.value);
-                continue;
-            }
-            if (code.op > 16) {
-                hold >>= code.bits;
-                bits -= code.bits;
-                if (code.op == kOpEndOfBlock)
-                    s->mode = kInflateBlockEnd;
-                else
+                hold >>= d & kShiftMask;
+                bits -= entry_drop(d);
+                d = distances[entry_value(d) + (hold & ((Hold(1) << entry_code_bits(d)) - 1))];
+                if (d & kEntrySpecial) {
                     result = kQlDecodeBadData;
-                break;
+                    break;
+                }
             }
-        }
-        hold >>= code.bits;
-        bits -= code.bits;
-        // A length: its base and extra bits (a count of 0 adds nothing).
-        if (kRefillBits < kMaxCodeBits + 16 && bits < code.op)
+            const uint32_t distance = take_entry(in, hold, bits, d);
             refill_fast(in, hold, bits);
-        const uint32_t length = code.value + static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
-        hold >>= code.op;
-        bits -= code.op;
+            e = literals[hold & literal_mask];
 
-        if (bits < kDistanceBits)
-            refill_fast(in, hold, bits);
-        code = distances[hold & distance_mask];
-        if (code.op > 16) {
-            if (code.op <= kOpLiteral || code.op == kOpInvalid) {
-                result = kQlDecodeBadData;
-                break;
+            const size_t written = static_cast<size_t>(out - window);
+            if (distance > written || length > kMaxDeflateLength) {
+                if (distance > written && !s->wrapped) {
+                    result = kQlDecodeBadData;   // further back than the stream's start
+                    break;
+                }
+                // Across the window's start, or a long Deflate64 match: the
+                // general copy, which may drain.
+                s->next = in;
+                s->hold = hold;
+                s->bits = bits;
+                s->index = static_cast<uint32_t>(written);
+                result = copy_match(s, length, distance);
+                if (result != kStepOn)
+                    return result;
+                out = window + s->index;
+                goto next_round;
             }
-            hold >>= code.bits;
-            bits -= code.bits;
-            code = distances[code.value + (hold & ((size_t(1) << (code.op - kOpLiteral)) - 1))];
-            if (code.op > 16) {
-                result = kQlDecodeBadData;
-                break;
+            // Whole words at a time, never reading a byte before it is
+            // written; the bytes written past the match lie further back
+            // than any distance once the window moves on.
+            const uint8_t* from = out - distance;
+            uint8_t* const stop = out + length;
+            if (distance >= 8) {
+                copy_word(out, from);
+                copy_word(out + 8, from + 8);
+                copy_word(out + 16, from + 16);
+                copy_word(out + 24, from + 24);
+                copy_word(out + 32, from + 32);
+                if (length > kCopySlack) {
+                    out += kCopySlack;
+                    from += kCopySlack;
+                    do {
+                        copy_word(out, from);
+                        copy_word(out + 8, from + 8);
+                        out += 16;
+                        from += 16;
+                    } while (out < stop);
+                }
+            } else {
+                // A short period: its bytes repeated across a word, stored
+                // a whole number of periods apart.
+                uint64_t pattern = load_le64(from) & (~0ull >> (64 - 8 * distance));
+                pattern *= kRepeat[distance];
+                const unsigned step = kPeriodStep[distance];
+                do {
+                    memcpy(out, &pattern, 8);
+                    out += step;
+                } while (out < stop);
             }
+            out = stop;
         }
-        hold >>= code.bits;
-        bits -= code.bits;
-        if (kRefillBits < kMaxCodeBits + 14 && bits < code.op)
-            refill_fast(in, hold, bits);
-        const uint32_t distance = code.value + static_cast<uint32_t>(hold & ((size_t(1) << code.op) - 1));
-        hold >>= code.op;
-        bits -= code.op;
-
-        const size_t written = static_cast<size_t>(out - window);
-        if (distance > written || length > kMaxDeflateLength) {
-            if (distance > written && !s->wrapped) {
-                result = kQlDecodeBadData;   // further back than the stream's start
-                break;
-            }
-            // Across the window's start, or a long Deflate64 match: the
-            // general copy, which may drain.
-            s->next = in;
-            s->hold = hold;
-            s->bits = bits;
-            s->index = static_cast<uint32_t>(written);
-            result = copy_match(s, length, distance);
-            if (result != kStepOn)
-                return result;
-            out = window + s->index;
-            continue;
-        }
-        // Whole words at a time, never reading a byte before it is written;
-        // the up to 15 bytes written past the match lie further back than
-        // any distance once the window moves on.
-        const uint8_t* from = out - distance;
-        uint8_t* const stop = out + length;
-        if (distance >= 16) {
-            do {
-                memcpy(out, from, 16);
-                out += 16;
-                from += 16;
-            } while (out < stop);
-        } else if (distance == 1) {
-            const uint64_t run = 0x0101010101010101ull * out[-1];
-            do {
-                memcpy(out, &run, 8);
-                out += 8;
-            } while (out < stop);
-        } else {
-            if (distance < 8) {
-                // A short period: its first 8 bytes one at a time, then 8 at
-                // a time from a multiple of the period of at least 8 bytes
-                // back, which lies in the match or in the period before it.
-                static const uint8_t kPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
-                for (int i = 0; i < 8; ++i)
-                    out[i] = from[i];
-                out += 8;
-                from = out - kPeriod[distance];
-            }
-            while (out < stop) {
-                memcpy(out, from, 8);
-                out += 8;
-                from += 8;
-            }
-        }
-        out = stop;
+    next_round:
+        if (in > in_last || out > out_last)
+            break;
     }
 
     s->next = in;
@@ -543,21 +634,22 @@ int decode_slow(QlInflateState* s)
     QlInflateCode code;
     if (!decode_symbol(s, s->literal_table, s->literal_bits, &code))
         return fail(s, kQlDecodeBadData);
-    if (code.op == kOpLiteral) {
+    if (code & kEntryLiteral) {
         if (ran_out(s))
             return input_ended(s);
-        return put_literal(s, code.value);
+        return put_literal(s, entry_symbol(code));
     }
-    if (code.op == kOpEndOfBlock) {
+    if (code & kEntrySpecial) {
+        // The end of block: decode_symbol refuses no code.
         if (ran_out(s))
             return input_ended(s);
         s->mode = kInflateBlockEnd;
         return kStepOn;
     }
-    const uint32_t length = code.value + take_bits(s, code.op);
-    if (!decode_symbol(s, s->distance_table, s->distance_bits, &code) || code.op > 16)
+    const uint32_t length = entry_value(code) + take_bits(s, entry_drop(code) - entry_code_bits(code));
+    if (!decode_symbol(s, s->distance_table, s->distance_bits, &code) || (code & kEntrySpecial))
         return fail(s, kQlDecodeBadData);
-    const uint32_t distance = code.value + take_bits(s, code.op);
+    const uint32_t distance = entry_value(code) + take_bits(s, entry_drop(code) - entry_code_bits(code));
     if (ran_out(s))
         return input_ended(s);
     if (distance > s->index && !s->wrapped)
@@ -668,13 +760,13 @@ int use_fixed_tables(QlInflateState* s)
         memset(lengths + 144, 9, 112);
         memset(lengths + 256, 7, 24);
         memset(lengths + 280, 8, 8);
-        s->fixed_literal_bits = kQlInflateLiteralRoot;
+        s->fixed_literal_bits = kQlInflateFixedLiteralBits;
         build_table(kLiteralTable, s->format, lengths, 288, s->fixed_literal_codes,
-                    1u << kQlInflateLiteralRoot, &s->fixed_literal_bits);
+                    1u << kQlInflateFixedLiteralBits, &s->fixed_literal_bits);
         memset(lengths, 5, 32);
-        s->fixed_distance_bits = kQlInflateDistanceRoot;
+        s->fixed_distance_bits = kQlInflateFixedDistanceBits;
         build_table(kDistanceTable, s->format, lengths, 32, s->fixed_distance_codes,
-                    1u << kQlInflateDistanceRoot, &s->fixed_distance_bits);
+                    1u << kQlInflateFixedDistanceBits, &s->fixed_distance_bits);
         s->fixed_format = s->format;
     }
     s->literal_table = s->fixed_literal_codes;
@@ -723,7 +815,7 @@ int read_code_lengths(QlInflateState* s)
         QlInflateCode code;
         if (!decode_symbol(s, s->code_length_codes, s->code_length_bits, &code))
             return fail(s, kQlDecodeBadData);
-        const unsigned symbol = code.value;
+        const unsigned symbol = entry_symbol(code);
         if (symbol < 16) {
             s->lengths[i++] = static_cast<uint8_t>(symbol);
             previous = symbol;

@@ -16,18 +16,20 @@ enum QlInflateFormat {
     kQlDeflate64 = 1,
 };
 
-// One entry of a code table. `op` says what the entry is:
-//   0..16  a length or distance: `value` is the base, op the count of extra bits
-//   17     end of block
-//   18     a literal (or a code-length symbol): `value`
-//   19..33 a link: the sub-table at `value` decodes (op - 18) further bits
-//   99     no code ends here: invalid data
-// `bits` is the number of bits the entry takes from the input.
-struct QlInflateCode {
-    uint8_t op;
-    uint8_t bits;
-    uint16_t value;
-};
+// One entry of a code table, packed so that the hot path tests its kind
+// with one AND and drops a code and its extra bits with one shift:
+//   bits 0..7    the bits to drop: the code and its extra bits (a link: the
+//                primary width)
+//   bits 8..12   the code's own length, where its extra bits start (a link:
+//                the width of its sub-table)
+//   bit 13       end of block         } only with bit 15
+//   bit 14       a link to a sub-table }
+//   bit 15       not a literal, length or distance: end of block, a link, or
+//                no code (invalid data) when neither 13 nor 14 is set
+//   bits 16..31  the literal (or code-length symbol), the base of a length
+//                or distance, or the first entry of the sub-table; bit 31
+//                also marks a literal in the literal/length table
+typedef uint32_t QlInflateCode;
 
 // The sliding window must hold every distance (64 KiB in Deflate64) plus the
 // slack that the fast copy writes ahead of itself; the stub passes 1 MiB.
@@ -41,11 +43,14 @@ enum {
 // more than 2^root + n / (16 - root) * 2^(15 - root) entries; an incomplete
 // distance code adds one more sub-table at most.
 enum {
-    kQlInflateLiteralRoot = 10,
+    kQlInflateLiteralRoot = 11,
     kQlInflateDistanceRoot = 8,
     kQlInflateCodeLengthRoot = 7,
-    kQlInflateLiteralCodes = (1 << 10) + (288 / 6 + 1) * (1 << 5),
+    kQlInflateLiteralCodes = (1 << 11) + (288 / 5 + 1) * (1 << 4),
     kQlInflateDistanceCodes = (1 << 8) + (32 / 8 + 1) * (1 << 7),
+    // The fixed codes are no longer than 9 and 5 bits: single-level tables.
+    kQlInflateFixedLiteralBits = 9,
+    kQlInflateFixedDistanceBits = 5,
 };
 
 // The modes of one stream, each with what it waits for:
@@ -119,8 +124,8 @@ struct QlInflateState {
     int fixed_format;            // -1 until built
     unsigned fixed_literal_bits;
     unsigned fixed_distance_bits;
-    QlInflateCode fixed_literal_codes[1 << kQlInflateLiteralRoot];
-    QlInflateCode fixed_distance_codes[1 << kQlInflateDistanceRoot];
+    QlInflateCode fixed_literal_codes[1 << kQlInflateFixedLiteralBits];
+    QlInflateCode fixed_distance_codes[1 << kQlInflateFixedDistanceBits];
 };
 
 // Lines named in the internal-error reports of the inflate source.
