@@ -29,8 +29,12 @@ uint32_t ask_processor()
                 features |= kQlCpuAesNi;
             if (c & bit_PCLMUL)
                 features |= kQlCpuPclmul;
-            if (__get_cpuid_max(0, nullptr) >= 7 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA))
-                features |= kQlCpuSha;
+            if (__get_cpuid_max(0, nullptr) >= 7 && __get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+                if (b & bit_SHA)
+                    features |= kQlCpuSha;
+                if (b & bit_BMI2)
+                    features |= kQlCpuBmi2;
+            }
         }
     }
 #endif

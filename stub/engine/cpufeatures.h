@@ -14,6 +14,7 @@ enum QlCpuFeature : uint32_t {
     kQlCpuAesNi = 1u << 2,   // AES rounds
     kQlCpuSha = 1u << 3,     // SHA-1 rounds and message schedule
     kQlCpuPclmul = 1u << 4,  // carry-less multiplication (CRC-32 folding)
+    kQlCpuBmi2 = 1u << 5,    // shifts without the count register, bit fields (Inflate)
 };
 
 // The features this processor has, less those a test has taken away.

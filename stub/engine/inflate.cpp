@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/QlHooks.h"
+#include "stub/engine/cpufeatures.h"
 
 namespace {
 
@@ -384,19 +385,27 @@ const unsigned kMaxLengthDrop = kMaxCodeBits + 16;
 const unsigned kMaxDistanceDrop = kMaxCodeBits + 14;
 // Literals of the primary table (no longer than its width) decoded on one
 // refill, with the bits for the next lookup still there.
-const unsigned kLiteralsPerRefill = (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot;
+const unsigned kLiteralsPerRefill =
+    (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot < 3 ? (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot : 3;
 // A 32-bit accumulator may lack the bits of a long entry after one refill.
 const bool kShortHold = kRefillBits < kMaxCodeBits + kMaxLengthDrop;
+
+// The fast loop's count of bits is exact in its low byte only: it drops a
+// whole entry (QlInflateCode) from it, whose low byte is the bits dropped.
+inline unsigned held(unsigned bits)
+{
+    return bits & 0xFF;
+}
 
 inline void refill_fast(const uint8_t*& in, Hold& hold, unsigned& bits)
 {
     if (kHoldBits == 64) {
-        hold |= static_cast<Hold>(load_le64(in)) << bits;
-        in += (63 - bits) >> 3;
+        hold |= static_cast<Hold>(load_le64(in)) << (bits & 63);
+        in += (~bits >> 3) & 7;
         bits |= 56;
     } else {
-        hold |= static_cast<Hold>(load_le32(in)) << bits;
-        in += (31 - bits) >> 3;
+        hold |= static_cast<Hold>(load_le32(in)) << (bits & 31);
+        in += (~bits >> 3) & 3;
         bits |= 24;
     }
 }
@@ -409,9 +418,9 @@ inline void refill_fast(const uint8_t*& in, Hold& hold, unsigned& bits)
 inline uint32_t take_entry(const uint8_t*& in, Hold& hold, unsigned& bits, QlInflateCode e)
 {
     const unsigned drop = entry_drop(e);
-    if (kShortHold && bits < drop) {
+    if (kShortHold && held(bits) < drop) {
         refill_fast(in, hold, bits);
-        if (bits < drop) {
+        if (held(bits) < drop) {
             const unsigned code = entry_code_bits(e);
             hold >>= code;
             bits -= code;
@@ -425,7 +434,7 @@ inline uint32_t take_entry(const uint8_t*& in, Hold& hold, unsigned& bits, QlInf
     }
     const Hold saved = hold;
     hold >>= e & kShiftMask;
-    bits -= drop;
+    bits -= e;
     const Hold field = saved & ((Hold(1) << (e & kShiftMask)) - 1);
     return entry_value(e) + static_cast<uint32_t>(field >> ((e >> 8) & kShiftMask));
 }
@@ -465,8 +474,9 @@ const ptrdiff_t kFastOutput = 8 + kMaxDeflateLength + kCopySlack;
 // without checks. Each round starts from a refill with the next entry
 // already looked up, and looks the following one up before it copies its
 // match. Answers kStepOn when that room runs out or the block has ended
-// (mode kInflateBlockEnd), else the failure.
-int decode_fast(QlInflateState* s)
+// (mode kInflateBlockEnd), else the failure. Compiled twice: for every
+// processor, and with BMI2's shifts and bit fields where it has them.
+__attribute__((always_inline)) inline int decode_fast_body(QlInflateState* s)
 {
     const uint8_t* in = s->next;
     const uint8_t* const in_last = s->end - kFastInput;
@@ -486,25 +496,26 @@ int decode_fast(QlInflateState* s)
     QlInflateCode e = literals[hold & literal_mask];
     for (;;) {
         refill_fast(in, hold, bits);
+    refilled:
         if (e & kEntryLiteral) {
             // Runs of literals are the common case.
             hold >>= e & kShiftMask;
-            bits -= entry_drop(e);
+            bits -= e;
             *out++ = static_cast<uint8_t>(e >> 16);
             e = literals[hold & literal_mask];
             if (kLiteralsPerRefill >= 2 && (e & kEntryLiteral)) {
                 hold >>= e & kShiftMask;
-                bits -= entry_drop(e);
+                bits -= e;
                 *out++ = static_cast<uint8_t>(e >> 16);
                 e = literals[hold & literal_mask];
                 if (kLiteralsPerRefill >= 3 && (e & kEntryLiteral)) {
                     hold >>= e & kShiftMask;
-                    bits -= entry_drop(e);
+                    bits -= e;
                     *out++ = static_cast<uint8_t>(e >> 16);
                     e = literals[hold & literal_mask];
                     if (kLiteralsPerRefill >= 4 && (e & kEntryLiteral)) {
                         hold >>= e & kShiftMask;
-                        bits -= entry_drop(e);
+                        bits -= e;
                         *out++ = static_cast<uint8_t>(e >> 16);
                         e = literals[hold & literal_mask];
                     }
@@ -518,11 +529,11 @@ int decode_fast(QlInflateState* s)
             // A sub-table, the block's end, or no code.
             if (e & (kEntryLink & ~kEntrySpecial)) {
                 hold >>= e & kShiftMask;
-                bits -= entry_drop(e);
+                bits -= e;
                 e = literals[entry_value(e) + (hold & ((Hold(1) << entry_code_bits(e)) - 1))];
                 if (e & kEntryLiteral) {
                     hold >>= e & kShiftMask;
-                    bits -= entry_drop(e);
+                    bits -= e;
                     *out++ = static_cast<uint8_t>(e >> 16);
                     if (kShortHold)
                         refill_fast(in, hold, bits);
@@ -533,7 +544,7 @@ int decode_fast(QlInflateState* s)
             if (e & kEntrySpecial) {
                 if ((e & kEntryEnd) == kEntryEnd) {
                     hold >>= e & kShiftMask;
-                    bits -= entry_drop(e);
+                    bits -= e;
                     s->mode = kInflateBlockEnd;
                 } else {
                     result = kQlDecodeBadData;
@@ -544,7 +555,7 @@ int decode_fast(QlInflateState* s)
         {
             // A length, then its distance.
             const uint32_t length = take_entry(in, hold, bits, e);
-            if (kShortHold || bits < kMaxDistanceDrop)
+            if (kShortHold || held(bits) < kMaxDistanceDrop)
                 refill_fast(in, hold, bits);
             QlInflateCode d = distances[hold & distance_mask];
             if (d & kEntrySpecial) {
@@ -553,7 +564,7 @@ int decode_fast(QlInflateState* s)
                     break;
                 }
                 hold >>= d & kShiftMask;
-                bits -= entry_drop(d);
+                bits -= d;
                 d = distances[entry_value(d) + (hold & ((Hold(1) << entry_code_bits(d)) - 1))];
                 if (d & kEntrySpecial) {
                     result = kQlDecodeBadData;
@@ -574,7 +585,7 @@ int decode_fast(QlInflateState* s)
                 // general copy, which may drain.
                 s->next = in;
                 s->hold = hold;
-                s->bits = bits;
+                s->bits = held(bits);
                 s->index = static_cast<uint32_t>(written);
                 result = copy_match(s, length, distance);
                 if (result != kStepOn)
@@ -615,6 +626,10 @@ int decode_fast(QlInflateState* s)
                 } while (out < stop);
             }
             out = stop;
+            // The refill after the distance serves the next round.
+            if (in > in_last || out > out_last)
+                break;
+            goto refilled;
         }
     next_round:
         if (in > in_last || out > out_last)
@@ -623,10 +638,22 @@ int decode_fast(QlInflateState* s)
 
     s->next = in;
     s->hold = hold;
-    s->bits = bits;
+    s->bits = held(bits);
     s->index = static_cast<uint32_t>(out - window);
     return result;
 }
+
+__attribute__((noinline)) int decode_fast(QlInflateState* s)
+{
+    return decode_fast_body(s);
+}
+
+#if QL_X86_PATHS
+__attribute__((noinline, target("bmi2"))) int decode_fast_bmi2(QlInflateState* s)
+{
+    return decode_fast_body(s);
+}
+#endif
 
 // Decodes one code bit by bit: near the end of the input or of the window.
 int decode_slow(QlInflateState* s)
@@ -665,7 +692,11 @@ int decode_codes(QlInflateState* s)
         int result;
         if (s->pad_bits == 0 && s->end - s->next >= kFastInput &&
             static_cast<ptrdiff_t>(s->window_size - s->index) >= kFastOutput) {
+#if QL_X86_PATHS
+            result = s->bmi2 ? decode_fast_bmi2(s) : decode_fast(s);
+#else
             result = decode_fast(s);
+#endif
         } else {
             result = decode_slow(s);
         }
@@ -985,6 +1016,7 @@ int inflate_data(QlInflateState* state, QlInflateFormat format, QlByteSource* so
     s->index = 0;
     s->wrapped = false;
     s->output = output;
+    s->bmi2 = (ql_cpu_features() & kQlCpuBmi2) != 0;
 
     const int result = run_stream(s);
     if (result == 0 || result == kQlDecodeInputEnded || (result == kQlDecodeInvalid && s->read_failed)) {

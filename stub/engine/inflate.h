@@ -102,6 +102,8 @@ struct QlInflateState {
     bool wrapped;                // the window has been filled once
     QlOutputWindow* output;
 
+    bool bmi2;                   // the fast loop's BMI2 copy serves this stream
+
     // Current block.
     uint32_t stored_left;
     unsigned literal_count;      // HLIT

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "stub/engine/cpufeatures.h"
 #include "stub/engine/inflate.h"
 #include "tests/engine/DeflateWriter.h"
 #include "tests/support/RecordingHooks.h"
@@ -303,6 +304,46 @@ TEST(Inflate, Deflate64StreamsWrittenBy7z)
         EXPECT_EQ(out.size(), f.plain_size);
         EXPECT_EQ(crc32(0, out.data(), static_cast<uInt>(out.size())), f.crc);
     }
+}
+
+TEST(Inflate, PortableAndProcessorFastLoopsDecodeAlike)
+{
+    // The fast loop has a copy for processors with BMI2; the portable one
+    // serves the rest. Both on dynamic, fixed and run-heavy Deflate and on
+    // 7z's Deflate64 streams.
+    struct Stream {
+        QlInflateFormat format;
+        Bytes stream;
+        size_t size;
+        uint32_t crc;
+    };
+    std::vector<Stream> streams;
+    const struct {
+        const char* kind;
+        int level;
+        int strategy;
+    } deflate[] = {{"text", 9, Z_DEFAULT_STRATEGY}, {"mix", 1, Z_DEFAULT_STRATEGY},
+                   {"mix", 6, Z_FIXED}, {"runs", 6, Z_RLE}};
+    for (const auto& d : deflate) {
+        const Bytes plain = make_data(d.kind, 300000, 3);
+        streams.push_back({kQlDeflate, zlib_deflate(plain, d.level, d.strategy), plain.size(),
+                           static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())))});
+    }
+    for (const Deflate64Fixture& f : kDeflate64Fixtures)
+        streams.push_back({kQlDeflate64, Bytes(f.data, f.data + f.size), f.plain_size, f.crc});
+
+    for (uint32_t features : {0u, ~0u}) {
+        SCOPED_TRACE(features);
+        ql_cpu_limit_features(features);
+        for (const Stream& st : streams) {
+            Inflater inflater;
+            Bytes out;
+            ASSERT_EQ(inflater.run(st.format, st.stream, &out), 0);
+            EXPECT_EQ(out.size(), st.size);
+            EXPECT_EQ(crc32(0, out.data(), static_cast<uInt>(out.size())), st.crc);
+        }
+    }
+    ql_cpu_limit_features(~0u);
 }
 
 TEST(Inflate, FixedCodesFollowTheFormatOfEachStream)
