@@ -447,7 +447,7 @@ inline void copy_word(uint8_t* to, const uint8_t* from)
 }
 
 // Multipliers that repeat a pattern of 1..7 bytes across a 64-bit word, and
-// the whole periods that fit in 8 bytes.
+// the bytes by which 8 exceeds a whole number of periods.
 const uint64_t kRepeat[8] = {0,
                              0x0101010101010101ull,
                              0x0001000100010001ull,
@@ -456,7 +456,7 @@ const uint64_t kRepeat[8] = {0,
                              0x0000010000000001ull,
                              0x0001000000000001ull,
                              0x0100000000000001ull};
-const uint8_t kPeriodStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+const uint8_t kPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
 
 // The bytes a match may write past its end in the fast loop: whole words,
 // at least five of them.
@@ -615,15 +615,21 @@ __attribute__((always_inline)) inline int decode_fast_body(QlInflateState* s)
                     } while (out < stop);
                 }
             } else {
-                // A short period: its bytes repeated across a word, stored
-                // a whole number of periods apart.
+                // A short period: its bytes repeated across a word; each
+                // next word starts (8 mod period) bytes further into it.
                 uint64_t pattern = load_le64(from) & (~0ull >> (64 - 8 * distance));
                 pattern *= kRepeat[distance];
-                const unsigned step = kPeriodStep[distance];
-                do {
+                const unsigned right = 8 * kPhase[distance], left = 8 * distance - right;
+                for (int i = 0; i < kCopySlack / 8; ++i) {
                     memcpy(out, &pattern, 8);
-                    out += step;
-                } while (out < stop);
+                    out += 8;
+                    pattern = pattern >> right | pattern << left;
+                }
+                while (out < stop) {
+                    memcpy(out, &pattern, 8);
+                    out += 8;
+                    pattern = pattern >> right | pattern << left;
+                }
             }
             out = stop;
             // The refill after the distance serves the next round.
