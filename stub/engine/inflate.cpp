@@ -384,9 +384,10 @@ const unsigned kRefillBits = kHoldBits - 8;
 const unsigned kMaxLengthDrop = kMaxCodeBits + 16;
 const unsigned kMaxDistanceDrop = kMaxCodeBits + 14;
 // Literals of the primary table (no longer than its width) decoded on one
-// refill, with the bits for the next lookup still there.
-const unsigned kLiteralsPerRefill =
-    (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot < 3 ? (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot : 3;
+// refill, with the bits for the next lookup still there; more than three
+// measured no faster.
+const unsigned kLiteralsFit = (kRefillBits - kQlInflateLiteralRoot) / kQlInflateLiteralRoot;
+const unsigned kLiteralsPerRefill = kLiteralsFit < 3 ? kLiteralsFit : 3;
 // A 32-bit accumulator may lack the bits of a long entry after one refill.
 const bool kShortHold = kRefillBits < kMaxCodeBits + kMaxLengthDrop;
 
@@ -463,9 +464,9 @@ const uint8_t kPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
 const ptrdiff_t kCopySlack = 40;
 
 // The fast loop runs while this much input is buffered (one round consumes
-// at most 13 bytes, and a refill loads 8 bytes from at most 8 ahead of what
-// it consumed) and this much room is left in the window (five literals, or
-// four and a Deflate match with its slack).
+// at most 12 bytes, and a refill loads 8 bytes from at most 8 ahead of what
+// it consumed) and this much room is left in the window (four literals, or
+// three and a Deflate match with the words written past its end).
 const ptrdiff_t kFastInput = 48;
 const uint32_t kMaxDeflateLength = 258;
 const ptrdiff_t kFastOutput = 8 + kMaxDeflateLength + kCopySlack;
@@ -513,12 +514,6 @@ __attribute__((always_inline)) inline int decode_fast_body(QlInflateState* s)
                     bits -= e;
                     *out++ = static_cast<uint8_t>(e >> 16);
                     e = literals[hold & literal_mask];
-                    if (kLiteralsPerRefill >= 4 && (e & kEntryLiteral)) {
-                        hold >>= e & kShiftMask;
-                        bits -= e;
-                        *out++ = static_cast<uint8_t>(e >> 16);
-                        e = literals[hold & literal_mask];
-                    }
                 }
             }
             if (e & kEntryLiteral)
