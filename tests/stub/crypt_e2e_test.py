@@ -65,7 +65,7 @@ GROUPS = {
             processes=3, driver=CANCEL_THEN_CLOSE,
             script=LEAVE_PASSWORD + LEAVE_DIALOG, check=all_of(cancelled, NOTHING_OUT)),
         aes("AES128", name="install, AES-128: the right password runs the setup", stub="inst-aes-en",
-            entries=SETUP_ENTRIES, password="Quolla secret", processes=3,
+            entries=SETUP_ENTRIES, password="Quolla secret", processes=3, temp=[],
             pack=install(arguments="sleep 100", flags=FLAG_AUTO | FLAG_ENCRYPTED), auto_dialog=True,
             script=answer_password("Quolla secret") + LEAVE_DIALOG,
             windows=[(DIALOG, "Press Setup"), (PASSWORD_DIALOG, "Please type the &password:")],
