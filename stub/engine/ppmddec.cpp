@@ -309,7 +309,7 @@ private:
     void open_all() { memset(open_, 0xFF, sizeof open_); }
     // All ones for an open symbol, 0 for a masked one: it masks a frequency
     // without a branch.
-    uint32_t open_mask(const State* s) const { return static_cast<uint32_t>(static_cast<int32_t>(open_[s->symbol])); }
+    uint32_t open_mask(const State* s) const { return open_[s->symbol]; }
 
     RangeDecoder rc_;
 
@@ -338,8 +338,9 @@ private:
     int32_t run_length_ = 0;
     int32_t init_rl_ = 0;
 
-    // Symbols seen in the contexts escaped from: 0 once masked, else -1.
-    int8_t open_[256];
+    // Symbols seen in the contexts escaped from: 0 once masked, else all
+    // ones.
+    uint32_t open_[256];
 
     uint16_t bin_summ_[25][64];
     See see_[24][32];
@@ -1290,6 +1291,9 @@ int Model::decode_symbol()
             mc = suffix(mc);
         } while (mc->num_stats == num_masked);
         min_context_ = mc;
+        // Its suffix gives the escape estimate below, and the next context
+        // on an escape: asked of memory while the states are summed.
+        __builtin_prefetch(base_ + mc->suffix);
         // A suffix holds every symbol of the contexts above it.
         if (mc->num_stats < num_masked)
             return kBadSymbol;
@@ -1309,9 +1313,17 @@ int Model::decode_symbol()
         unsigned num_quads = static_cast<unsigned>(end - first) / 4;
         {
             State* s = first;
-            for (unsigned q = 0; q != num_quads; q++, s += 4) {
+            uint32_t* q = quads;
+            for (uint32_t* const last = quads + (num_quads & ~1u); q != last; q += 2, s += 8) {
                 sums += (term(s) + term(s + 1)) + (term(s + 2) + term(s + 3));
-                quads[q] = sums;
+                q[0] = sums;
+                sums += (term(s + 4) + term(s + 5)) + (term(s + 6) + term(s + 7));
+                q[1] = sums;
+            }
+            if (num_quads & 1) {
+                sums += (term(s) + term(s + 1)) + (term(s + 2) + term(s + 3));
+                *q = sums;
+                s += 4;
             }
             for (; s != end; ++s)
                 sums += term(s);
@@ -1366,7 +1378,14 @@ int Model::decode_symbol()
             return kBadSymbol;
         rc.decode(high, freq_sum - high);
         see->summ = static_cast<uint16_t>(see->summ + freq_sum);
-        for (State* s = first; s != stop; ++s)
+        State* s = first;
+        for (; stop - s >= 4; s += 4) {
+            open_[s[0].symbol] = 0;
+            open_[s[1].symbol] = 0;
+            open_[s[2].symbol] = 0;
+            open_[s[3].symbol] = 0;
+        }
+        for (; s != stop; ++s)
             open_[s->symbol] = 0;
     }
 }
