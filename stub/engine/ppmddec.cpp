@@ -309,7 +309,7 @@ private:
     void open_all() { memset(open_, 0xFF, sizeof open_); }
     // All ones for an open symbol, 0 for a masked one: it masks a frequency
     // without a branch.
-    uint32_t open_mask(const State* s) const { return open_[s->symbol]; }
+    uint32_t open_mask(const State* s) const { return static_cast<uint32_t>(static_cast<int32_t>(open_[s->symbol])); }
 
     RangeDecoder rc_;
 
@@ -339,8 +339,8 @@ private:
     int32_t init_rl_ = 0;
 
     // Symbols seen in the contexts escaped from: 0 once masked, else all
-    // ones.
-    uint32_t open_[256];
+    // ones (a byte, so that opening them all again is a short fill).
+    int8_t open_[256];
 
     uint16_t bin_summ_[25][64];
     See see_[24][32];
@@ -1363,6 +1363,7 @@ int Model::decode_symbol()
             high = q != 0 ? quads[q - 1] & 0xFFFF : 0;
             for (high += term(s) & 0xFFFF; high <= count; high += term(++s) & 0xFFFF) {
             }
+            prefetch_successor(s);
             rc.decode(high - s->freq, s->freq);
             rc_ = rc;
             if (see->shift < kPeriodBits && --see->count == 0) {
