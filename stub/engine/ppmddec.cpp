@@ -1108,6 +1108,8 @@ void Model::update_model()
                 c->summ_freq += 2;
             }
         }
+        // The new contexts below hang off its successor.
+        prefetch_successor(s);
     }
 
     c = max_context_;
@@ -1335,8 +1337,9 @@ int Model::decode_symbol()
         if (__builtin_expect((sums >> 16) != wanted, 0)) {
             if ((sums >> 16) < wanted)
                 return kBadSymbol;
-            // A suffix that lost symbols of the context above it (a rescale
-            // drops rare ones) leaves more open: the rest stay out.
+            // A suffix without every symbol of the context above it would
+            // leave more open. The model never builds one, but should it,
+            // the first ones take part and the rest stay out, as ever.
             high = 0;
             stop = first;
             for (unsigned n = 0; n != wanted; ++stop) {
