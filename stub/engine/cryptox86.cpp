@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+#include "stub/engine/sha1.h"
+
 #define QL_TARGET_SSSE3 __attribute__((target("sse2,ssse3")))
 #define QL_TARGET_SHA __attribute__((target("sse2,ssse3,sha")))
 #define QL_TARGET_AES __attribute__((target("sse2,aes")))
@@ -197,6 +199,66 @@ QL_TARGET_SHA void sha1_blocks_sha(uint32_t state[5], const uint8_t* data, size_
         sha_block(abcd, e, sha_words(_mm_loadu_si128(p)), sha_words(_mm_loadu_si128(p + 1)),
                   sha_words(_mm_loadu_si128(p + 2)), sha_words(_mm_loadu_si128(p + 3)));
     sha_store_state(state, abcd, e);
+}
+
+// PBKDF2's iterations: each one hashes the 20-byte result of the one
+// before, so the message is that result in the first five words and the
+// padding of an 84-byte message (the pad block comes first) in the rest.
+// The result of a block is its state, already in the lanes the next message
+// takes. The lanes' chains do not depend on each other, so two go side by
+// side and fill the latency of each other's rounds.
+namespace {
+
+QL_TARGET_SHA inline void sha_digest_block(__m128i& abcd, __m128i& e, const __m128i start_abcd,
+                                           const __m128i start_e)
+{
+    const __m128i m0 = abcd;
+    const __m128i m1 = _mm_or_si128(_mm_and_si128(e, _mm_set_epi32(-1, 0, 0, 0)),
+                                    _mm_set_epi32(0, static_cast<int>(0x80000000u), 0, 0));
+    const __m128i m2 = _mm_setzero_si128();
+    const __m128i m3 = _mm_set_epi32(0, 0, 0, (kQlSha1BlockSize + kQlSha1DigestSize) * 8);
+    abcd = start_abcd;
+    e = start_e;
+    sha_block(abcd, e, m0, m1, m2, m3);
+}
+
+// Two lanes' blocks from the same start; out of line, so that the stub
+// carries one copy for the inner and the outer pad.
+QL_TARGET_SHA __attribute__((noinline)) void sha_digest_pair(__m128i lanes[4], const __m128i start_abcd,
+                                                             const __m128i start_e)
+{
+    sha_digest_block(lanes[0], lanes[1], start_abcd, start_e);
+    sha_digest_block(lanes[2], lanes[3], start_abcd, start_e);
+}
+
+}  // namespace
+
+QL_TARGET_SHA void pbkdf2_sha1_iterate_sha(const uint32_t inner[5], const uint32_t outer[5], uint32_t u[][5],
+                                           uint32_t t[][5], unsigned lanes, uint32_t iterations)
+{
+    __m128i inner_abcd, inner_e, outer_abcd, outer_e;
+    sha_load_state(inner, &inner_abcd, &inner_e);
+    sha_load_state(outer, &outer_abcd, &outer_e);
+    for (unsigned l = 0; l < lanes; l += 2) {
+        // An odd lane out goes as both of a pair (one copy of the rounds
+        // keeps the stub small).
+        const unsigned m = l + 1 < lanes ? l + 1 : l;
+        __m128i lane[4], sum[4];
+        sha_load_state(u[l], &lane[0], &lane[1]);
+        sha_load_state(u[m], &lane[2], &lane[3]);
+        sha_load_state(t[l], &sum[0], &sum[1]);
+        sha_load_state(t[m], &sum[2], &sum[3]);
+        for (uint32_t j = 0; j < iterations; ++j) {
+            sha_digest_pair(lane, inner_abcd, inner_e);
+            sha_digest_pair(lane, outer_abcd, outer_e);
+            for (int i = 0; i < 4; ++i)
+                sum[i] = _mm_xor_si128(sum[i], lane[i]);
+        }
+        sha_store_state(u[m], lane[2], lane[3]);
+        sha_store_state(t[m], sum[2], sum[3]);
+        sha_store_state(u[l], lane[0], lane[1]);
+        sha_store_state(t[l], sum[0], sum[1]);
+    }
 }
 
 // ---------------------------------------------------------------- AES-NI

@@ -2,6 +2,7 @@
 #include "stub/engine/sha1.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "stub/engine/cryptopaths.h"
 
@@ -222,6 +223,44 @@ void hmac_sha1_end(uint8_t* out, size_t n, QlHmacSha1Context* hmac)
 
 // ---------------------------------------------------------------- PBKDF2
 
+namespace {
+
+// Output blocks whose iterations run side by side: an AES-256 key, its
+// authentication key and the verifier take four.
+const unsigned kPbkdf2Lanes = 4;
+
+// The iterations after the first, on SHA-1 state words: each one's message
+// is the last result and the padding of an 84-byte message, as the pad block
+// comes before it.
+void pbkdf2_iterate(const uint32_t inner[5], const uint32_t outer[5], uint32_t u[][5], uint32_t t[][5],
+                    unsigned lanes, uint32_t iterations)
+{
+#if QL_X86_PATHS
+    if ((ql_cpu_features() & (kQlCpuSha | kQlCpuSsse3)) == (kQlCpuSha | kQlCpuSsse3)) {
+        pbkdf2_sha1_iterate_sha(inner, outer, u, t, lanes, iterations);
+        return;
+    }
+#endif
+    uint8_t block[kQlSha1BlockSize] = {};
+    block[kQlSha1DigestSize] = 0x80;
+    store_be32(block + kQlSha1BlockSize - 4, (kQlSha1BlockSize + kQlSha1DigestSize) * 8);
+    for (unsigned l = 0; l < lanes; ++l) {
+        for (uint32_t j = 0; j < iterations; ++j) {
+            for (const uint32_t* start : {inner, outer}) {
+                for (int i = 0; i < 5; ++i)
+                    store_be32(block + 4 * i, u[l][i]);
+                memcpy(u[l], start, sizeof u[l]);
+                sha1_blocks(u[l], block, 1);
+            }
+            for (int i = 0; i < 5; ++i)
+                t[l][i] ^= u[l][i];
+        }
+    }
+    memset(block, 0, sizeof block);
+}
+
+}  // namespace
+
 void pbkdf2_hmac_sha1(const uint8_t* password, size_t password_length, const uint8_t* salt,
                       size_t salt_length, uint32_t iterations, uint8_t* out, size_t out_length)
 {
@@ -237,36 +276,41 @@ void pbkdf2_hmac_sha1(const uint8_t* password, size_t password_length, const uin
         b ^= 0x6A;
     sha1_update(&outer, keyed.key, sizeof keyed.key);
 
-    for (uint32_t block = 1; out_length > 0; ++block) {
-        uint8_t index[4];
-        store_be32(index, block);
-        uint8_t u[kQlSha1DigestSize], t[kQlSha1DigestSize];
-        QlSha1Context sha = keyed.sha;
-        sha1_update(&sha, salt, salt_length);
-        sha1_update(&sha, index, sizeof index);
-        for (uint32_t j = 0; j < iterations || j == 0; ++j) {
-            if (j > 0) {
-                sha = keyed.sha;
-                sha1_update(&sha, u, sizeof u);
-            }
-            sha1_final(&sha, u);
+    uint32_t u[kPbkdf2Lanes][5], t[kPbkdf2Lanes][5];
+    for (uint32_t block = 1; out_length > 0;) {
+        // The first iteration of each block hashes the salt and the block's
+        // number; the rest go on in lanes.
+        unsigned lanes = 0;
+        for (; lanes < kPbkdf2Lanes && out_length > lanes * kQlSha1DigestSize; ++lanes, ++block) {
+            uint8_t index[4], digest[kQlSha1DigestSize];
+            store_be32(index, block);
+            QlSha1Context sha = keyed.sha;
+            sha1_update(&sha, salt, salt_length);
+            sha1_update(&sha, index, sizeof index);
+            sha1_final(&sha, digest);
             sha = outer;
-            sha1_update(&sha, u, sizeof u);
-            sha1_final(&sha, u);
-            if (j == 0)
-                memcpy(t, u, sizeof t);
-            else
-                for (size_t i = 0; i < sizeof t; ++i)
-                    t[i] ^= u[i];
+            sha1_update(&sha, digest, sizeof digest);
+            sha1_final(&sha, digest);
+            memcpy(u[lanes], sha.state, sizeof u[lanes]);
+            memcpy(t[lanes], sha.state, sizeof t[lanes]);
+            memset(&sha, 0, sizeof sha);
+            memset(digest, 0, sizeof digest);
         }
-        const size_t part = out_length < sizeof t ? out_length : sizeof t;
-        memcpy(out, t, part);
-        out += part;
-        out_length -= part;
-        memset(u, 0, sizeof u);
-        memset(t, 0, sizeof t);
-        memset(&sha, 0, sizeof sha);
+        if (iterations > 1)
+            pbkdf2_iterate(keyed.sha.state, outer.state, u, t, lanes, iterations - 1);
+        for (unsigned l = 0; l < lanes && out_length > 0; ++l) {
+            uint8_t bytes[kQlSha1DigestSize];
+            for (int i = 0; i < 5; ++i)
+                store_be32(bytes + 4 * i, t[l][i]);
+            const size_t part = out_length < sizeof bytes ? out_length : sizeof bytes;
+            memcpy(out, bytes, part);
+            out += part;
+            out_length -= part;
+            memset(bytes, 0, sizeof bytes);
+        }
     }
+    memset(u, 0, sizeof u);
+    memset(t, 0, sizeof t);
     memset(&keyed, 0, sizeof keyed);
     memset(&outer, 0, sizeof outer);
 }
