@@ -195,6 +195,59 @@ private:
     unsigned zeros_ = 0;
 };
 
+// ---------------------------------------------------------------- range decoder
+
+// The carry-less range decoder; the code is kept relative to low. The model
+// works on a copy in locals for each symbol: the model's stores go through
+// byte pointers, which could alias the decoder's fields in memory.
+struct RangeDecoder {
+    uint32_t low;
+    uint32_t range;
+    uint32_t code;
+    Input* input;
+
+    void start(Input* in)
+    {
+        input = in;
+        low = 0;
+        range = 0xFFFFFFFF;
+        code = 0;
+        for (int i = 0; i < 4; i++)
+            code = (code << 8) | input->next_byte();
+    }
+    // Splits the range into `total` parts. Which part the code lies in is
+    // then found without a second division: code / range < x exactly when
+    // code < x * range (taken in 64 bits, so that no x can wrap it). A range
+    // that the split leaves empty holds no part at all: the model then
+    // refuses the data.
+    void divide(uint32_t total) { range /= total; }
+    bool below(uint32_t x) const { return code < uint64_t(x) * range; }
+    // For a walk over many parts: code / range once, so that below(x) is
+    // threshold() < x (an empty range gives the largest value, below nothing).
+    uint32_t threshold() const { return range != 0 ? code / range : 0xFFFFFFFF; }
+    void decode(uint32_t start, uint32_t size)
+    {
+        start *= range;
+        low += start;
+        code -= start;
+        range *= size;
+        normalize();
+    }
+    void normalize()
+    {
+        for (;;) {
+            if ((low ^ (low + range)) >= kTop) {
+                if (range >= kBot)
+                    break;
+                range = (0 - low) & (kBot - 1);
+            }
+            code = (code << 8) | input->next_byte();
+            range <<= 8;
+            low <<= 8;
+        }
+    }
+};
+
 // ---------------------------------------------------------------- the model
 
 // decode_symbol's answers besides a byte.
@@ -208,37 +261,6 @@ public:
     int decode_symbol();
 
 private:
-    // --- range decoder
-    void start_range_decoder();
-    // Splits the range into `total` parts. Which part the code lies in is
-    // then found without a second division: code / range < x exactly when
-    // code < x * range (taken in 64 bits, so that no x can wrap it). A range
-    // that the split leaves empty holds no part at all: the model then
-    // refuses the data.
-    void divide_range(uint32_t total) { range_ /= total; }
-    bool below(uint32_t x) const { return code_ < uint64_t(x) * range_; }
-    void decode(uint32_t start, uint32_t size)
-    {
-        start *= range_;
-        low_ += start;
-        code_ -= start;
-        range_ *= size;
-        normalize();
-    }
-    void normalize()
-    {
-        for (;;) {
-            if ((low_ ^ (low_ + range_)) >= kTop) {
-                if (range_ >= kBot)
-                    break;
-                range_ = (0 - low_) & (kBot - 1);
-            }
-            code_ = (code_ << 8) | input_->next_byte();
-            range_ <<= 8;
-            low_ <<= 8;
-        }
-    }
-
     // --- addresses in the block
     uint8_t* at(uint32_t ref) { return base_ + ref; }
     uint32_t ref(const void* p) const { return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - base_); }
@@ -283,20 +305,13 @@ private:
     uint32_t remove_bin_contexts(Context* c, unsigned order);
     See* make_esc_freq(unsigned num_masked, uint32_t* esc_freq);
     uint16_t* bin_summ();
-    void next_mask()
-    {
-        if (++esc_count_ == 0) {
-            memset(char_mask_, 0, sizeof char_mask_);
-            esc_count_ = 1;
-        }
-    }
+    // Every symbol open again, for the next symbol's escapes.
+    void open_all() { memset(open_, 0xFF, sizeof open_); }
+    // All ones for an open symbol, 0 for a masked one: it masks a frequency
+    // without a branch.
+    uint32_t open_mask(const State* s) const { return static_cast<uint32_t>(static_cast<int32_t>(open_[s->symbol])); }
 
-    Input* input_;
-
-    // Range decoder: code is kept relative to low.
-    uint32_t low_ = 0;
-    uint32_t range_ = 0;
-    uint32_t code_ = 0;
+    RangeDecoder rc_;
 
     // Block: [base + align: text area | units from units_start_ | free gap
     // lo_unit_..hi_unit_ | contexts from hi_unit_ to the end].
@@ -323,9 +338,9 @@ private:
     int32_t run_length_ = 0;
     int32_t init_rl_ = 0;
 
-    // Symbols seen in the contexts escaped from: marked with the counter.
-    uint8_t esc_count_ = 1;
-    uint8_t char_mask_[256];
+    // Symbols seen in the contexts escaped from: 0 once masked, else all
+    // ones (a byte, so that opening them all again is a short fill).
+    int8_t open_[256];
 
     uint16_t bin_summ_[25][64];
     See see_[24][32];
@@ -333,29 +348,20 @@ private:
 };
 
 Model::Model(Input* input, uint8_t* memory, const PpmdParameters& parameters)
-    : input_(input), base_(memory), size_(parameters.memory_size),
+    : base_(memory), size_(parameters.memory_size),
       max_order_(parameters.order), restoration_(parameters.restoration)
 {
     // Units are 4-aligned records at the block's end; the text never starts
     // at offset 0, which means "no successor".
     const uintptr_t end = reinterpret_cast<uintptr_t>(memory) + size_;
     align_ = 4 - static_cast<uint32_t>(end & 3);
-    memset(char_mask_, 0, sizeof char_mask_);
+    open_all();
     // Never read: it keeps a shift that stops every update of its own.
     dummy_see_.summ = 0xAF8F;
     dummy_see_.shift = 0xAC;
     dummy_see_.count = 0x84;
     restart_model();
-    start_range_decoder();
-}
-
-void Model::start_range_decoder()
-{
-    low_ = 0;
-    range_ = 0xFFFFFFFF;
-    code_ = 0;
-    for (int i = 0; i < 4; i++)
-        code_ = (code_ << 8) | input_->next_byte();
+    rc_.start(input);
 }
 
 // ---------------------------------------------------------------- sub-allocator
@@ -1102,6 +1108,8 @@ void Model::update_model()
                 c->summ_freq += 2;
             }
         }
+        // The new contexts below hang off its successor.
+        prefetch_successor(s);
     }
 
     c = max_context_;
@@ -1211,14 +1219,21 @@ void Model::update_model()
 
 int Model::decode_symbol()
 {
+    // The decoder in locals; written back before each update, which never
+    // uses it.
+    RangeDecoder rc = rc_;
     Context* mc = min_context_;
+    // The suffix is wanted by a binary context's estimate, by the update
+    // after most symbols and on an escape: asked of memory now.
+    __builtin_prefetch(base_ + mc->suffix);
     if (mc->num_stats != 0) {
         State* s = stats(mc);
-        divide_range(mc->summ_freq);
+        rc.divide(mc->summ_freq);
         uint32_t high = s->freq;
-        if (below(high)) {
+        if (__builtin_expect(rc.below(high), 1)) {
             prefetch_successor(s);
-            decode(0, s->freq);
+            rc.decode(0, s->freq);
+            rc_ = rc;
             found_state_ = s;
             const int symbol = s->symbol;
             update1_0();
@@ -1227,41 +1242,43 @@ int Model::decode_symbol()
         prev_success_ = 0;
         unsigned i = mc->num_stats;
         do {
-            if (below(high += (++s)->freq)) {
+            if (rc.below(high += (++s)->freq)) {
                 prefetch_successor(s);
-                decode(high - s->freq, s->freq);
+                rc.decode(high - s->freq, s->freq);
+                rc_ = rc;
                 found_state_ = s;
                 const int symbol = s->symbol;
                 update1();
                 return symbol;
             }
         } while (--i);
-        if (!below(mc->summ_freq))
+        if (!rc.below(mc->summ_freq))
             return kBadSymbol;
-        decode(high, mc->summ_freq - high);
-        next_mask();
+        rc.decode(high, mc->summ_freq - high);
+        open_all();
         s = stats(mc);
         for (unsigned k = 0; k <= mc->num_stats; k++)
-            char_mask_[s[k].symbol] = esc_count_;
+            open_[s[k].symbol] = 0;
     } else {
         uint16_t* prob = bin_summ();
         // code / range < prob, without the division (prob < 2^14 and the
         // range < 2^18 once shifted, so the product fits).
-        range_ >>= 14;
-        if (code_ < *prob * range_) {
+        rc.range >>= 14;
+        if (rc.code < *prob * rc.range) {
             prefetch_successor(one_state(mc));
-            decode(0, *prob);
+            rc.decode(0, *prob);
+            rc_ = rc;
             *prob = static_cast<uint16_t>(*prob + (1 << kIntBits) - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
             found_state_ = one_state(mc);
             const int symbol = found_state_->symbol;
             update_bin();
             return symbol;
         }
-        decode(*prob, kBinScale - *prob);
+        rc.decode(*prob, kBinScale - *prob);
         *prob = static_cast<uint16_t>(*prob - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
         init_esc_ = kExpEscape[*prob >> 10];
-        next_mask();
-        char_mask_[one_state(mc)->symbol] = esc_count_;
+        open_all();
+        open_[one_state(mc)->symbol] = 0;
         prev_success_ = 0;
     }
 
@@ -1269,11 +1286,16 @@ int Model::decode_symbol()
         const unsigned num_masked = mc->num_stats;
         do {
             order_fall_++;
-            if (!mc->suffix)
+            if (!mc->suffix) {
+                rc_ = rc;
                 return kEndMark;
+            }
             mc = suffix(mc);
         } while (mc->num_stats == num_masked);
         min_context_ = mc;
+        // Its suffix gives the escape estimate below, and the next context
+        // on an escape: asked of memory while the states are summed.
+        __builtin_prefetch(base_ + mc->suffix);
         // A suffix holds every symbol of the contexts above it.
         if (mc->num_stats < num_masked)
             return kBadSymbol;
@@ -1281,47 +1303,72 @@ int Model::decode_symbol()
         State* const first = stats(mc);
         State* const end = first + mc->num_stats + 1;
         const unsigned wanted = mc->num_stats - num_masked;   // at least one
-        uint32_t high = 0;
 
-        // The open symbols in order, up to as many as this context has more
-        // than the one escaped from. Without branches: which symbols are
-        // masked is as good as random, and the order-0 context has all 256.
-        State* ps[256];
-        State** found = ps;
+        // Over every state without a branch (which symbols are masked is as
+        // good as random, and the order-0 context has all 256): the open
+        // symbols' frequencies in the low half, their count in the high half
+        // (at most 256 states of frequencies below 256 each). The running
+        // sum after each four states lets the walk below skip them.
+        auto term = [this](const State* t) { return (t->freq + 0x10000u) & open_mask(t); };
+        uint32_t sums = 0;
+        uint32_t quads[64];
+        unsigned num_quads = static_cast<unsigned>(end - first) / 4;
         {
-            State** const last = ps + wanted;
-            const uint8_t esc = esc_count_;
-            auto take = [&](State* t) {
-                const unsigned unmasked = char_mask_[t->symbol] != esc;
-                *found = t;
-                found += unmasked;
-                high += t->freq * unmasked;
-            };
             State* s = first;
-            // Four at a time while four more cannot pass the count wanted.
-            while (end - s >= 4 && last - found >= 4) {
-                take(s);
-                take(s + 1);
-                take(s + 2);
-                take(s + 3);
+            uint32_t* q = quads;
+            for (uint32_t* const last = quads + (num_quads & ~1u); q != last; q += 2, s += 8) {
+                sums += (term(s) + term(s + 1)) + (term(s + 2) + term(s + 3));
+                q[0] = sums;
+                sums += (term(s + 4) + term(s + 5)) + (term(s + 6) + term(s + 7));
+                q[1] = sums;
+            }
+            if (num_quads & 1) {
+                sums += (term(s) + term(s + 1)) + (term(s + 2) + term(s + 3));
+                *q = sums;
                 s += 4;
             }
-            for (; s != end && found != last; ++s)
-                take(s);
-            if (found != last)
+            for (; s != end; ++s)
+                sums += term(s);
+        }
+        // The open symbols that take part: as many as this context has more
+        // than the one escaped from, the first ones in order.
+        State* stop = end;
+        uint32_t high = sums & 0xFFFF;
+        if (__builtin_expect((sums >> 16) != wanted, 0)) {
+            if ((sums >> 16) < wanted)
                 return kBadSymbol;
+            // A suffix without every symbol of the context above it would
+            // leave more open. The model never builds one, but should it,
+            // the first ones take part and the rest stay out, as ever.
+            high = 0;
+            stop = first;
+            for (unsigned n = 0; n != wanted; ++stop) {
+                if (open_[stop->symbol]) {
+                    n++;
+                    high += stop->freq;
+                }
+            }
+            num_quads = 0;
         }
 
         uint32_t freq_sum;
         See* see = make_esc_freq(num_masked, &freq_sum);
         freq_sum += high;
-        divide_range(freq_sum);
-        if (below(high)) {
-            State** pps = ps;
-            for (high = 0; !below(high += (*pps)->freq); pps++) {
+        rc.divide(freq_sum);
+        // The walk below may be long: one division instead of a product for
+        // each symbol passed.
+        const uint32_t count = rc.threshold();
+        if (count < high) {
+            unsigned q = 0;
+            while (q != num_quads && (quads[q] & 0xFFFF) <= count)
+                q++;
+            State* s = first + 4 * q;
+            high = q != 0 ? quads[q - 1] & 0xFFFF : 0;
+            for (high += term(s) & 0xFFFF; high <= count; high += term(++s) & 0xFFFF) {
             }
-            State* s = *pps;
-            decode(high - s->freq, s->freq);
+            prefetch_successor(s);
+            rc.decode(high - s->freq, s->freq);
+            rc_ = rc;
             if (see->shift < kPeriodBits && --see->count == 0) {
                 see->summ = static_cast<uint16_t>(see->summ << 1);
                 see->count = static_cast<uint8_t>(3 << see->shift++);
@@ -1331,12 +1378,19 @@ int Model::decode_symbol()
             update2();
             return symbol;
         }
-        if (!below(freq_sum))
+        if (count >= freq_sum)
             return kBadSymbol;
-        decode(high, freq_sum - high);
+        rc.decode(high, freq_sum - high);
         see->summ = static_cast<uint16_t>(see->summ + freq_sum);
-        for (State** t = ps; t != found; ++t)
-            char_mask_[(*t)->symbol] = esc_count_;
+        State* s = first;
+        for (; stop - s >= 4; s += 4) {
+            open_[s[0].symbol] = 0;
+            open_[s[1].symbol] = 0;
+            open_[s[2].symbol] = 0;
+            open_[s[3].symbol] = 0;
+        }
+        for (; s != stop; ++s)
+            open_[s->symbol] = 0;
     }
 }
 
