@@ -11,6 +11,7 @@
 #include "builder/seams.h"
 #include "builder/services.h"
 #include "builder/setup/QlSplFdr.h"
+#include "builder/setup/qlseopts.h"
 #include "builder/setup/version.h"
 #include "builder/sfxoptions.h"
 #include "builder/stubvariants.h"
@@ -56,7 +57,6 @@ const int kMsgValidation = 6324;
 
 const int kCommandLineLimit = 1022;
 const int kModulePathLimit = 299;
-const wchar_t kBuilderKey[] = L"SOFTWARE\\Ostrel Zivevevoz\\Quolla Self-Extractor";
 const wchar_t kBuilderVersion[] = L"4.0";
 
 uint8_t* g_workBuffer = nullptr;
@@ -216,7 +216,7 @@ void unload_helper_library()
 // them is no failure).
 void write_machine_version()
 {
-    qlWin32RegSetString(HKEY_LOCAL_MACHINE, QlStr(kBuilderKey) + QL("\\WinIni"),
+    qlWin32RegSetString(HKEY_LOCAL_MACHINE, QlStr(kBuilderRegistryKey) + QL("\\WinIni"),
                         QlStr(QL("win32_version")), QlStr(kBuilderVersion));
 }
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-const wchar_t kRegistryRoot[] = L"SOFTWARE\\Ostrel Zivevevoz\\Quolla";
 const wchar_t kShellCommand[] = L"quolla\\shell\\open\\command";
 const wchar_t kWinIniSection[] = L"winini";
 const wchar_t kWinIniFile[] = L"WIN.INI";
@@ -43,7 +42,7 @@ const wchar_t* own_ini(int generation)
 
 QlStr registry_section(const QlStr& section, int store)
 {
-    return QlStr(kRegistryRoot) + QL("\\") + (store == kArchiverOwn ? section : QlStr(kWinIniSection));
+    return QlStr(kQlWin32ProductKey) + QL("\\") + (store == kArchiverOwn ? section : QlStr(kWinIniSection));
 }
 
 // Any value type: strings as their (first) text, a DWORD as its decimal
@@ -61,12 +60,12 @@ bool value_text(const QlBuf& data, DWORD type, QlStr& out)
 int detect_generation()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRegistryRoot, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kQlWin32ProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
         return kArchiverRegistry;
     }
     QlStr command;
-    if (qlWin32RegQueryValue(HKEY_CLASSES_ROOT, QlStr(kShellCommand), command) != ERROR_SUCCESS)
+    if (!read_archiver_shell_command(command))
         qlWin32ReadIniString(QlStr(L"extensions"), QlStr(L"zip"), QlStr(L""), command,
                              QlStr(kWinIniFile));
     if (command.HasText()) {
@@ -202,4 +201,9 @@ bool archiver_version_at_least_5_6()
     QlStr version;
     get_archiver_version(version);
     return archiver_version_number(version) >= 506;
+}
+
+bool read_archiver_shell_command(QlStr& command)
+{
+    return qlWin32RegQueryValue(HKEY_CLASSES_ROOT, QlStr(kShellCommand), command) == ERROR_SUCCESS;
 }

@@ -40,6 +40,9 @@ bool have_32bit_archiver();
 // self-extractor of that version.
 bool archiver_version_at_least_5_6();
 
+// The archiver's shell-open command (HKCR "quolla\shell\open\command");
+// false when none is registered.
+bool read_archiver_shell_command(QlStr& command);
 // The generation a shell-open command names: 3 for "quolla32.exe", 2 for
 // "quolla.exe" (contained, without case, '\' equal to '/'), else 0.
 int archiver_generation_of_command(const QlStr& command);

@@ -5,6 +5,7 @@
 
 #include "builder/build.h"
 #include "builder/services.h"
+#include "builder/setup/qlopts.h"
 #include "builder/sfxoptions.h"
 #include "builder/spandlg.h"
 #include "builder/textfile.h"
@@ -330,8 +331,7 @@ bool validate_zip_field(HWND frame)
 void run_main_archiver(HWND frame)
 {
     QlStr registered;
-    if (qlWin32RegQueryValue(HKEY_CLASSES_ROOT, QlStr(L"quolla\\shell\\open\\command"), registered) != ERROR_SUCCESS ||
-        !registered.HasText()) {
+    if (!read_archiver_shell_command(registered) || !registered.HasText()) {
         message_box_id(IDS_WIZ_NO_ARCHIVER, load_message(IDS_WIZ_NO_ARCHIVER), MB_OK);
         return;
     }
