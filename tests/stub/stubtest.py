@@ -266,7 +266,12 @@ def dialog_folder_is(expected):
         dialog = run.windows[0] if run.windows else None
         if dialog is None and run.case.auto_dialog:
             return []
-        text = next((c["text"] for c in dialog["controls"] if c["id"] == 106), None) if dialog else None
+        field = next((c for c in dialog["controls"] if c["id"] == 106), None) if dialog else None
+        if field is not None and field.get("stale") and run.case.auto_dialog:
+            # Already unzipping when the robot asked: the text could not be
+            # read; where the files went still shows the folder.
+            return []
+        text = field["text"] if field is not None else None
         want = expected(run)
         return [] if text == want else ["the Unzip To folder is %r, wanted %r" % (text, want)]
     return check

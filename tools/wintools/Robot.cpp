@@ -488,6 +488,9 @@ std::string Robot::controlsJson(HWND window, std::vector<Control>* kept)
         controls += "{\"id\":" + jsonNumber(control.id) +
                     ",\"class\":" + jsonString(control.className) +
                     ",\"text\":" + jsonString(control.text) +
+                    // A busy program's edit field: the window manager's copy
+                    // may be the text it was created with.
+                    (answering ? "" : ",\"stale\":true") +
                     ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false") +
                     ",\"enabled\":" + (IsWindowEnabled(child) ? "true" : "false");
         if (answering && isButton(control.className) && hasCheckState(child))
