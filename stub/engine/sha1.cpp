@@ -26,6 +26,14 @@ inline void store_be32(uint8_t* p, uint32_t v)
     p[3] = uint8_t(v);
 }
 
+#if QL_X86_PATHS
+// The SHA instructions' paths also shuffle bytes with SSSE3.
+inline bool sha_path(uint32_t features)
+{
+    return (features & (kQlCpuSha | kQlCpuSsse3)) == (kQlCpuSha | kQlCpuSsse3);
+}
+#endif
+
 // Turns the key gathered so far into the inner pad and starts the inner hash.
 void finish_key(QlHmacSha1Context* hmac)
 {
@@ -105,7 +113,7 @@ void sha1_blocks(uint32_t state[5], const uint8_t* block, size_t blocks)
 {
 #if QL_X86_PATHS
     const uint32_t features = ql_cpu_features();
-    if ((features & (kQlCpuSha | kQlCpuSsse3)) == (kQlCpuSha | kQlCpuSsse3)) {
+    if (sha_path(features)) {
         sha1_blocks_sha(state, block, blocks);
         return;
     }
@@ -236,7 +244,7 @@ void pbkdf2_iterate(const uint32_t inner[5], const uint32_t outer[5], uint32_t u
                     unsigned lanes, uint32_t iterations)
 {
 #if QL_X86_PATHS
-    if ((ql_cpu_features() & (kQlCpuSha | kQlCpuSsse3)) == (kQlCpuSha | kQlCpuSsse3)) {
+    if (sha_path(ql_cpu_features())) {
         pbkdf2_sha1_iterate_sha(inner, outer, u, t, lanes, iterations);
         return;
     }
